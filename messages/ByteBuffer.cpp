@@ -1,0 +1,108 @@
+#include "messages/ByteBuffer.h"
+
+#include <limits>
+
+ByteBuffer::ByteBuffer(std::size_t capacity, bool writing) : writing(writing) {
+  if (writing) data.reserve(capacity);
+}
+
+ByteBuffer::ByteBuffer(const void* bytes, std::size_t length, bool writing)
+    : writing(writing), size(static_cast<std::uint32_t>(length)) {
+  if (writing) {
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    data.assign(first, first + length);
+  } else {
+    readData = static_cast<const std::uint8_t*>(bytes);
+  }
+}
+
+void ByteBuffer::Reserve(std::size_t extra) {
+  if (writing) data.reserve(data.size() + extra);
+}
+
+std::vector<std::uint8_t> ByteBuffer::Release() {
+  std::vector<std::uint8_t> out;
+  if (writing) out.swap(data);
+  return out;
+}
+
+void ByteBuffer::ThrowShort(std::uint64_t needed) const {
+  const std::uint64_t end = static_cast<std::uint64_t>(readPosition) + needed;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
+  throw ByteBufferException{false, static_cast<std::uint32_t>(end > kMax ? kMax : end),
+                            static_cast<std::uint32_t>(needed > kMax ? kMax : needed), size};
+}
+
+void ByteBuffer::ProcessBytes(void* bytes, std::size_t length) {
+  if (length == 0) return;
+  if (writing) {
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    data.insert(data.end(), first, first + length);
+    return;
+  }
+  if (length > static_cast<std::size_t>(size - readPosition)) ThrowShort(length);
+  std::memcpy(bytes, readData + readPosition, length);
+  readPosition += static_cast<std::uint32_t>(length);
+}
+
+std::uint32_t ByteBuffer::ProcessCount(std::size_t count, std::size_t minBytesEach) {
+  std::uint32_t value = static_cast<std::uint32_t>(count);
+  Process(value);
+  if (!writing) {
+    const std::uint64_t needed = static_cast<std::uint64_t>(value) * minBytesEach;
+    if (needed > size - readPosition) ThrowShort(needed);
+  }
+  return value;
+}
+
+ByteBuffer& ByteBuffer::Process(bool& value) {
+  std::uint8_t byte = value ? 1 : 0;
+  ProcessBytes(&byte, 1);
+  // Any non-zero byte reads as true; the value itself stays a valid bool.
+  if (!writing) value = byte != 0;
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::uint8_t& value) {
+  ProcessBytes(&value, sizeof value);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::int32_t& value) {
+  ProcessBytes(&value, sizeof value);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::uint32_t& value) {
+  ProcessBytes(&value, sizeof value);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::int64_t& value) {
+  ProcessBytes(&value, sizeof value);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(float& value) {
+  ProcessBytes(&value, sizeof value);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(double& value) {
+  ProcessBytes(&value, sizeof value);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::string& value) {
+  const std::uint32_t length = ProcessCount(value.size(), 1);
+  if (!writing) value.resize(length);
+  ProcessBytes(value.data(), length);
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::u32string& value) {
+  const std::uint32_t length = ProcessCount(value.size(), 4);
+  if (!writing) value.resize(length);
+  ProcessBytes(value.data(), static_cast<std::size_t>(length) * 4);
+  return *this;
+}

@@ -1,0 +1,166 @@
+// ByteBuffer: the one serialization primitive of the protocol.
+//
+// A buffer is created in writing mode (empty; every Process call appends the
+// value's bytes) or in reading mode (over a body; every Process call fills the
+// value from the next bytes). One serialization function per message walks
+// its fields with Process, so both directions share one field order.
+//
+// Encoding: little-endian scalars copied as the host holds them, narrow
+// strings as a uint32 byte count and the bytes, UTF-32 strings as a uint32
+// code-unit count and 4 bytes per unit, vectors and maps as a uint32 count and
+// their elements (maps in ascending key order). No padding, tags or names.
+//
+// Reading never goes past the end: a read that needs more bytes than remain
+// throws ByteBufferException, and every count or length read from a body is
+// compared with the bytes that remain before anything is allocated for it.
+//
+// Threads: a buffer belongs to the thread that uses it; no locks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// Thrown by value by ByteBuffer alone, when a read needs more bytes than the
+// buffer holds. A plain value: no base class, no text.
+struct ByteBufferException {
+  bool writing;               // mode of the failed transfer (false: a read)
+  std::uint32_t endPosition;  // read position the failed read needed to reach
+  std::uint32_t length;       // bytes asked for
+  std::uint32_t bufferSize;   // bytes the buffer holds
+};
+
+class ByteBuffer {
+ public:
+  // Writing mode (writing = true): empty, `capacity` bytes reserved.
+  ByteBuffer(std::size_t capacity, bool writing);
+  // Over `length` bytes. In reading mode the buffer borrows the bytes without
+  // copying them: they must outlive the buffer. In writing mode the bytes are
+  // copied and further writes append to them.
+  ByteBuffer(const void* bytes, std::size_t length, bool writing);
+
+  ByteBuffer(const ByteBuffer&) = delete;
+  ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+  bool IsWriting() const { return writing; }
+  // Bytes held: in writing mode the serialized length so far.
+  std::size_t Size() const { return writing ? data.size() : size; }
+  // First byte held (reading mode: the borrowed body).
+  const std::uint8_t* Data() const { return writing ? data.data() : readData; }
+  // Bytes not yet read (reading mode); 0 in writing mode.
+  std::size_t Remaining() const { return writing ? 0 : size - readPosition; }
+  // Writing mode: reserves room for `extra` more bytes, so that a caller that
+  // knows what follows avoids regrowing. No effect in reading mode.
+  void Reserve(std::size_t extra);
+  // Writing mode: the bytes written so far, handed over; the buffer is empty
+  // afterwards. Lets a sender keep the bytes without copying them.
+  std::vector<std::uint8_t> Release();
+
+  // Moves `length` raw bytes between the buffer and `bytes`. Length 0 does
+  // nothing. Reading past the end throws and leaves the read position.
+  void ProcessBytes(void* bytes, std::size_t length);
+
+  ByteBuffer& Process(bool& value);
+  ByteBuffer& Process(std::uint8_t& value);
+  ByteBuffer& Process(std::int32_t& value);
+  ByteBuffer& Process(std::uint32_t& value);
+  ByteBuffer& Process(std::int64_t& value);
+  ByteBuffer& Process(float& value);
+  ByteBuffer& Process(double& value);
+  ByteBuffer& Process(std::string& value);     // narrow (UTF-8) string
+  ByteBuffer& Process(std::u32string& value);  // UTF-32 string
+
+  // Every enumeration travels as a signed 32-bit integer.
+  template <typename E>
+    requires std::is_enum_v<E>
+  ByteBuffer& Process(E& value) {
+    std::int32_t raw = static_cast<std::int32_t>(value);
+    Process(raw);
+    if (!writing) value = static_cast<E>(raw);
+    return *this;
+  }
+
+  // Reading mode: reads a uint32 count and checks that at least
+  // `count * minBytesEach` bytes remain (throws otherwise). Writing mode:
+  // writes `count`. Used by the container overloads below.
+  std::uint32_t ProcessCount(std::size_t count, std::size_t minBytesEach);
+
+ private:
+  [[noreturn]] void ThrowShort(std::uint64_t needed) const;
+
+  bool writing;
+  std::uint32_t readPosition = 0;
+  std::uint32_t size = 0;
+  std::vector<std::uint8_t> data;          // writing mode: the bytes written
+  const std::uint8_t* readData = nullptr;  // reading mode: the borrowed body
+};
+
+namespace byte_buffer_detail {
+template <typename T>
+concept MemberProcessed = requires(ByteBuffer& b, T& v) { b.Process(v); };
+}  // namespace byte_buffer_detail
+
+// Dispatches a value to the member overload (scalars, strings, enums) or to
+// the free overload found by argument-dependent lookup (records, containers).
+template <typename T>
+ByteBuffer& ProcessValue(ByteBuffer& buffer, T& value) {
+  if constexpr (byte_buffer_detail::MemberProcessed<T>) {
+    return buffer.Process(value);
+  } else {
+    return Process(buffer, value);
+  }
+}
+
+// Byte vectors move in one block copy.
+inline ByteBuffer& Process(ByteBuffer& buffer, std::vector<std::uint8_t>& value) {
+  const std::uint32_t count = buffer.ProcessCount(value.size(), 1);
+  if (!buffer.IsWriting()) value.resize(count);
+  buffer.ProcessBytes(value.data(), count);
+  return buffer;
+}
+
+// Vectors: count, then each element. Reading grows the vector element by
+// element as the body provides them, so a forged count cannot allocate more
+// than the body can fill.
+template <typename T>
+ByteBuffer& Process(ByteBuffer& buffer, std::vector<T>& value) {
+  const std::uint32_t count = buffer.ProcessCount(value.size(), 1);
+  if (buffer.IsWriting()) {
+    for (T& element : value) ProcessValue(buffer, element);
+    return buffer;
+  }
+  if (value.size() > count) value.resize(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (i == value.size()) value.emplace_back();
+    ProcessValue(buffer, value[i]);
+  }
+  return buffer;
+}
+
+// Maps: count, then key and value per entry in ascending key order. Reading
+// inserts without replacing: a repeated key keeps its first value, and
+// entries held before reading stay.
+template <typename K, typename V, typename C, typename A>
+ByteBuffer& Process(ByteBuffer& buffer, std::map<K, V, C, A>& value) {
+  const std::uint32_t count = buffer.ProcessCount(value.size(), 2);
+  if (buffer.IsWriting()) {
+    for (auto& [key, mapped] : value) {
+      K keyCopy = key;
+      ProcessValue(buffer, keyCopy);
+      ProcessValue(buffer, mapped);
+    }
+    return buffer;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    K key{};
+    V mapped{};
+    ProcessValue(buffer, key);
+    ProcessValue(buffer, mapped);
+    value.emplace(std::move(key), std::move(mapped));
+  }
+  return buffer;
+}
