@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every suite:
+# native unit and integration tests, the same under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the thread-touching tests under ThreadSanitizer,
+# the Windows build's tests under Wine, and the Python client and dissector
+# tests. Ends with one line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=${JOBS:-2}
+
+scripts/install-deps.sh || exit 1
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+passed=0
+failed=0
+status=0
+log_dir=$(mktemp -d)
+
+# run_ctest <label> <ctest args...>: runs ctest, adds its counts to the totals.
+run_ctest() {
+  local name=$1
+  shift
+  echo "== ctest ($name)"
+  ctest "$@" --output-on-failure --no-tests=error 2>&1 | tee "$log_dir/$name.log"
+  local rc=${PIPESTATUS[0]}
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log_dir/$name.log" | tail -n 1)
+  if [ -n "$line" ]; then
+    local f t
+    f=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    t=$(echo "$line" | sed -E 's/.*failed out of ([0-9]+).*/\1/')
+    passed=$((passed + t - f))
+    failed=$((failed + f))
+  elif [ "$rc" -ne 0 ]; then
+    failed=$((failed + 1))
+  fi
+  [ "$rc" -eq 0 ] || status=1
+}
+
+# build <preset> [extra cmake args]: configures and builds; a failure counts as one failed test.
+build() {
+  local preset=$1
+  shift
+  echo "== build ($preset)"
+  if ! cmake --preset "$preset" -DVANTOREL_WERROR=ON "$@" >"$log_dir/cfg-$preset.log" 2>&1; then
+    cat "$log_dir/cfg-$preset.log"
+    failed=$((failed + 1)); status=1; return 1
+  fi
+  if ! cmake --build --preset "$preset" -j "$JOBS" 2>&1 | tail -n 40; then
+    failed=$((failed + 1)); status=1; return 1
+  fi
+  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+    failed=$((failed + 1)); status=1; return 1
+  fi
+  return 0
+}
+
+start=$(date +%s)
+
+if build default; then
+  run_ctest native --test-dir build -L 'unit|integration' -j "$JOBS"
+fi
+
+if build asan; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest asan --test-dir build-asan -L 'unit|integration' -j "$JOBS"
+fi
+
+if build tsan; then
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    run_ctest tsan --test-dir build-tsan -L threads -j "$JOBS"
+fi
+
+if build windows; then
+  wineboot -i >/dev/null 2>&1 || true
+  run_ctest wine --test-dir build-win -L wine -j 1
+fi
+
+if [ -d python/tests ]; then
+  echo "== python client and dissector"
+  py_log="$log_dir/python.log"
+  VANTOREL_DRIVER="$ROOT/build/bin/vantorel-driver" python3 -m unittest discover -s python/tests -t python -v 2>&1 | tee "$py_log"
+  py_rc=${PIPESTATUS[0]}
+  ran=$(grep -E '^Ran [0-9]+ tests?' "$py_log" | sed -E 's/Ran ([0-9]+).*/\1/' | tail -n 1)
+  bad=0
+  for n in $(grep -E '^FAILED \(' "$py_log" | grep -oE '(failures|errors)=[0-9]+' | cut -d= -f2); do bad=$((bad + n)); done
+  ran=${ran:-0}; bad=${bad:-0}
+  passed=$((passed + ran - bad)); failed=$((failed + bad))
+  if [ "$py_rc" -ne 0 ]; then status=1; [ "$bad" -eq 0 ] && failed=$((failed + 1)); fi
+fi
+
+echo "== finished in $(( $(date +%s) - start )) s"
+rm -rf "$log_dir"
+echo "$passed passed, $failed failed"
+exit $status
