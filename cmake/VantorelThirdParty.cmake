@@ -22,5 +22,10 @@ endforeach()
 add_library(vantorel_thirdparty INTERFACE)
 target_include_directories(vantorel_thirdparty SYSTEM INTERFACE ${VANTOREL_TP_INCLUDE})
 
+# The Windows binaries must need no extra DLLs: link mingw's static libz.a
+# rather than the import library of a zlib1.dll that is not shipped.
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)

@@ -1,0 +1,73 @@
+#include "network/AcceptConnection.h"
+
+#include <atomic>
+#include <new>
+
+#include "platform/Socket.h"
+
+namespace Network {
+namespace {
+
+// Closes the listening socket on every way out.
+struct Closer {
+  Platform::SocketHandle socket;
+  ~Closer() { Platform::CloseSocket(socket); }
+};
+
+AcceptStep FromListenStep(Platform::ListenStep step) {
+  switch (step) {
+    case Platform::ListenStep::Create:
+      return AcceptStep::Create;
+    case Platform::ListenStep::ReuseAddress:
+      return AcceptStep::ReuseAddress;
+    case Platform::ListenStep::Bind:
+      return AcceptStep::Bind;
+    case Platform::ListenStep::Listen:
+      return AcceptStep::Listen;
+    case Platform::ListenStep::None:
+      break;
+  }
+  return AcceptStep::None;
+}
+
+}  // namespace
+
+void InitializeSockets() {
+  static std::atomic<bool> started{false};
+  if (!started.exchange(true)) Platform::InitSocketLayer();
+}
+
+Connection* AcceptConnection(std::uint16_t port) { return AcceptConnection(port, nullptr); }
+
+Connection* AcceptConnection(std::uint16_t port, AcceptFailure* failure) {
+  AcceptFailure local;
+  AcceptFailure& outcome = failure != nullptr ? *failure : local;
+  outcome = AcceptFailure{};
+
+  InitializeSockets();
+  const Platform::ListenResult listening = Platform::OpenListeningSocket(port);
+  if (listening.socket == Platform::kInvalidSocket) {
+    outcome = {FromListenStep(listening.failedStep), listening.error};
+    return nullptr;
+  }
+  Closer closer{listening.socket};
+
+  int error = 0;
+  const Platform::SocketHandle client = Platform::AcceptClient(listening.socket, &error);
+  if (client == Platform::kInvalidSocket) {
+    outcome = {AcceptStep::Accept, error};
+    return nullptr;
+  }
+  // Both are best effort: a socket without them still serves its client.
+  Platform::SetNoDelay(client, true);
+  Platform::SetKeepAlive(client, {true, kKeepAliveIdleMs, kKeepAliveIntervalMs, kKeepAliveProbes});
+
+  Connection* connection = new (std::nothrow) Connection(client);
+  if (connection == nullptr) {
+    Platform::CloseSocket(client);
+    outcome = {AcceptStep::Allocate, 0};
+  }
+  return connection;
+}
+
+}  // namespace Network

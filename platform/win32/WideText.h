@@ -1,0 +1,15 @@
+// UTF-8 <-> UTF-16 conversion for the Windows implementations only.
+//
+// Threads: pure functions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Platform::Win32 {
+
+// Invalid UTF-8 sequences become U+FFFD.
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
+
+}  // namespace Platform::Win32

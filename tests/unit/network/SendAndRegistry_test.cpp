@@ -1,0 +1,127 @@
+// Outgoing frames and the three registries of a Connection.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fakes/FakeConnection.h"
+#include "messages/ByteBuffer.h"
+#include "unit/network/NetworkTestSupport.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Answer {
+  std::string text;
+  std::int32_t code = 0;
+};
+void ProcessAnswer(ByteBuffer& buffer, Answer& answer) {
+  buffer.Process(answer.text);
+  buffer.Process(answer.code);
+}
+// The shape ByteBuffer's own free functions have.
+ByteBuffer& ProcessAnswerChained(ByteBuffer& buffer, Answer& answer) {
+  ProcessAnswer(buffer, answer);
+  return buffer;
+}
+
+TEST(SendMsg, RawValueLeavesAsOneTwentyByteFrame) {
+  FakeConnection fake;
+  const std::int32_t result = 99999;
+  EXPECT_TRUE(fake.SendMsg(7, &result));
+  ASSERT_EQ(fake.SendCalls().size(), 1u);
+  const Bytes expected{4, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0x9F, 0x86, 0x01, 0x00};
+  EXPECT_EQ(fake.SendCalls()[0], expected);
+}
+
+TEST(SendMsg, SerializedMessageLeavesAsOneFrameWithItsBodySize) {
+  FakeConnection fake;
+  ASSERT_TRUE(fake.SetSerializer<Answer>(12, &ProcessAnswer));
+  Answer answer{"log line", -3};
+  EXPECT_TRUE(fake.SendMsg(12, &answer));
+  ASSERT_EQ(fake.SendCalls().size(), 1u);
+  const Bytes& frame = fake.SendCalls()[0];
+
+  ByteBuffer body(32, true);
+  ProcessAnswer(body, answer);
+  const Bytes bodyBytes = body.Release();
+  EXPECT_EQ(frame, FakeConnection::Frame(12, bodyBytes));
+}
+
+TEST(SendMsg, RefusesWhatItCannotFrameAndReportsFailedSends) {
+  nettest::RecordedErrors errors;
+  FakeConnection fake;
+  fake.SetSerializer<Answer>(2, &ProcessAnswerChained);
+  const std::int32_t wrongType = 1;
+  const Answer noSerializer{"x", 1};
+  EXPECT_FALSE(fake.SendMsg(2, &wrongType));     // serializer is for Answer
+  EXPECT_FALSE(fake.SendMsg(3, &noSerializer));  // cannot travel raw
+  EXPECT_FALSE(fake.SendMsg<std::int32_t>(1, nullptr));
+  EXPECT_TRUE(fake.SendCalls().empty());
+  EXPECT_EQ(errors.Count(), 0);
+
+  fake.SetFailSends(true);
+  EXPECT_FALSE(fake.SendMsg(1, &wrongType));
+  ASSERT_EQ(errors.Count(), 1);
+  EXPECT_EQ(errors.At(0).code, 6);
+  EXPECT_STREQ(errors.At(0).text, "Connection::Send send return error");
+}
+
+// A callable that counts live copies of itself per registration.
+struct CountedHandler {
+  int* live;
+  int* calls;
+  CountedHandler(int* live, int* calls) : live(live), calls(calls) { ++*live; }
+  CountedHandler(const CountedHandler& other) : live(other.live), calls(other.calls) { ++*live; }
+  CountedHandler(CountedHandler&& other) noexcept : live(other.live), calls(other.calls) {
+    ++*live;
+  }
+  ~CountedHandler() { --*live; }
+  void operator()(std::int32_t&) const { ++*calls; }
+};
+
+TEST(Registry, ReplacingAndDestroyingReleasesEachWrapperOnce) {
+  int firstLive = 0, firstCalls = 0, secondLive = 0, secondCalls = 0;
+  {
+    FakeConnection fake;
+    fake.SetHandler<std::int32_t>(1, CountedHandler(&firstLive, &firstCalls));
+    EXPECT_EQ(firstLive, 1);
+    fake.SetHandler<std::int32_t>(1, CountedHandler(&secondLive, &secondCalls));
+    EXPECT_EQ(firstLive, 0);
+    EXPECT_EQ(secondLive, 1);
+    fake.AddBytes(FakeConnection::Frame(1, Bytes{1, 0, 0, 0}));
+    EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
+    EXPECT_EQ(firstCalls, 0);
+    EXPECT_EQ(secondCalls, 1);
+  }
+  EXPECT_EQ(firstLive, 0);
+  EXPECT_EQ(secondLive, 0);
+}
+
+struct Counter {
+  std::int32_t value = 0;
+};
+void ProcessCounterPlusOne(ByteBuffer& buffer, Counter& counter) {
+  buffer.Process(counter.value);
+  if (!buffer.IsWriting()) counter.value += 1000;
+}
+
+TEST(Registry, HandlerTakesTheDeserializerPresentAtItsRegistration) {
+  FakeConnection fake;
+  std::vector<std::int32_t> seen;
+  fake.SetHandler<Counter>(4, [&](Counter& c) { seen.push_back(c.value); });
+  fake.SetDeserializer<Counter>(4, &ProcessCounterPlusOne);  // too late for id 4
+  fake.SetHandler<Counter>(5, [&](Counter& c) { seen.push_back(c.value); });
+  fake.SetDeserializer<Counter>(6, &ProcessCounterPlusOne);
+  fake.SetHandler<Counter>(6, [&](Counter& c) { seen.push_back(c.value); });
+  // A deserializer registered for another type is not taken.
+  EXPECT_FALSE(fake.SetHandler<std::int32_t>(6, [](std::int32_t&) {}));
+
+  for (std::uint64_t id : {4, 6}) fake.AddBytes(FakeConnection::Frame(id, Bytes{7, 0, 0, 0}));
+  EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{7, 1007}));
+}
+
+}  // namespace
