@@ -1,5 +1,6 @@
 #include "messages/ByteBuffer.h"
 
+#include <algorithm>
 #include <limits>
 
 ByteBuffer::ByteBuffer(std::size_t capacity, bool writing) : writing(writing) {
@@ -33,16 +34,30 @@ void ByteBuffer::ThrowShort(std::uint64_t needed) const {
                             static_cast<std::uint32_t>(needed > kMax ? kMax : needed), size};
 }
 
+void ByteBuffer::Grow(std::size_t extra) {
+  // A plain vector would double its capacity when a 4-byte count follows a
+  // 16 MiB image: the tail keeps that from happening, and doubling keeps
+  // many small writes amortised.
+  constexpr std::size_t kTail = 4096;
+  data.reserve(std::max(data.capacity() * 2, data.size() + extra + kTail));
+}
+
+const std::uint8_t* ByteBuffer::Take(std::size_t length) {
+  if (length > static_cast<std::size_t>(size - readPosition)) ThrowShort(length);
+  const std::uint8_t* first = readData + readPosition;
+  readPosition += static_cast<std::uint32_t>(length);
+  return first;
+}
+
 void ByteBuffer::ProcessBytes(void* bytes, std::size_t length) {
   if (length == 0) return;
   if (writing) {
+    if (data.capacity() - data.size() < length) Grow(length);
     const auto* first = static_cast<const std::uint8_t*>(bytes);
     data.insert(data.end(), first, first + length);
     return;
   }
-  if (length > static_cast<std::size_t>(size - readPosition)) ThrowShort(length);
-  std::memcpy(bytes, readData + readPosition, length);
-  readPosition += static_cast<std::uint32_t>(length);
+  std::memcpy(bytes, Take(length), length);
 }
 
 std::uint32_t ByteBuffer::ProcessCount(std::size_t count, std::size_t minBytesEach) {
@@ -95,8 +110,26 @@ ByteBuffer& ByteBuffer::Process(double& value) {
 
 ByteBuffer& ByteBuffer::Process(std::string& value) {
   const std::uint32_t length = ProcessCount(value.size(), 1);
-  if (!writing) value.resize(length);
-  ProcessBytes(value.data(), length);
+  if (writing) {
+    ProcessBytes(value.data(), length);
+  } else if (length != 0) {
+    value.assign(reinterpret_cast<const char*>(Take(length)), length);
+  } else {
+    value.clear();
+  }
+  return *this;
+}
+
+ByteBuffer& ByteBuffer::Process(std::vector<std::uint8_t>& value) {
+  const std::uint32_t count = ProcessCount(value.size(), 1);
+  if (writing) {
+    ProcessBytes(value.data(), count);
+  } else if (count != 0) {
+    const std::uint8_t* first = Take(count);
+    value.assign(first, first + count);
+  } else {
+    value.clear();
+  }
   return *this;
 }
 

@@ -73,6 +73,10 @@ class ByteBuffer {
   ByteBuffer& Process(double& value);
   ByteBuffer& Process(std::string& value);     // narrow (UTF-8) string
   ByteBuffer& Process(std::u32string& value);  // UTF-32 string
+  // Byte vector: a uint32 count and the bytes, moved in one block copy; a
+  // read copies straight from the body into the vector, without first
+  // zero-filling it.
+  ByteBuffer& Process(std::vector<std::uint8_t>& value);
 
   // Every enumeration travels as a signed 32-bit integer.
   template <typename E>
@@ -91,6 +95,13 @@ class ByteBuffer {
 
  private:
   [[noreturn]] void ThrowShort(std::uint64_t needed) const;
+  // Writing mode: makes room for `extra` more bytes. Grows geometrically but
+  // never less than the block plus a small tail, so that the few bytes that
+  // follow a large block do not double an already large buffer.
+  void Grow(std::size_t extra);
+  // Reading mode: the next `length` bytes, advancing past them; throws when
+  // fewer remain.
+  const std::uint8_t* Take(std::size_t length);
 
   bool writing;
   std::uint32_t readPosition = 0;
@@ -115,12 +126,9 @@ ByteBuffer& ProcessValue(ByteBuffer& buffer, T& value) {
   }
 }
 
-// Byte vectors move in one block copy.
+// Byte vectors move in one block copy (see the member overload).
 inline ByteBuffer& Process(ByteBuffer& buffer, std::vector<std::uint8_t>& value) {
-  const std::uint32_t count = buffer.ProcessCount(value.size(), 1);
-  if (!buffer.IsWriting()) value.resize(count);
-  buffer.ProcessBytes(value.data(), count);
-  return buffer;
+  return buffer.Process(value);
 }
 
 // Vectors: count, then each element. Reading grows the vector element by

@@ -1,16 +1,18 @@
 // Export macro for the types the driver executable makes available to the
-// modules it loads (the measurement records, Lab, the self-test entry).
+// modules it loads (the measurement records, Lab, QuarnInterface, TestQuarn).
 //
-// On Windows the executable exports them with __declspec(dllexport) and a
-// module built against the same headers imports them; on Linux they get
-// default visibility and the executable is linked with -rdynamic.
+// On Windows everything built into the executable (and into test programs)
+// exports them with __declspec(dllexport); a module that uses the
+// executable's definitions is compiled with VANTOREL_IMPORTING and imports
+// them. On Linux they get default visibility and the executable is linked
+// with its symbols exported (-rdynamic).
 #pragma once
 
 #if defined(_WIN32)
-#if defined(VANTOREL_EXPORTING)
-#define VANTOREL_EXPORT __declspec(dllexport)
-#else
+#if defined(VANTOREL_IMPORTING)
 #define VANTOREL_EXPORT __declspec(dllimport)
+#else
+#define VANTOREL_EXPORT __declspec(dllexport)
 #endif
 #else
 #define VANTOREL_EXPORT __attribute__((visibility("default")))

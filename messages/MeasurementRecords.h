@@ -3,9 +3,8 @@
 //
 // The records travel inside the answer messages and are passed by pointer to
 // the glue module, which is built against this same header; the executable
-// exports their special members (VANTOREL_EXPORT). The target that builds the
-// executable must define VANTOREL_EXPORTING so that it exports them; every
-// module built against this header must not define it.
+// exports their special members (VANTOREL_EXPORT); a module built against
+// this header defines VANTOREL_IMPORTING to use the executable's definitions.
 //
 // Each record has a Process overload that writes or reads it with a
 // ByteBuffer in a fixed field order; reading untrusted bytes throws
@@ -46,9 +45,7 @@ inline constexpr int kSpectrumAngleCount = 11;
 inline constexpr std::size_t kSpectrumValueCount = 31;
 
 // True for the eleven enumerators, false for any other value.
-constexpr bool IsListedAngle(SpectrumAngle angle) {
-  return angle >= R15As_45 && angle <= R45As110;
-}
+constexpr bool IsListedAngle(SpectrumAngle angle) { return angle >= R15As_45 && angle <= R45As110; }
 
 using ByteVector = std::vector<std::uint8_t>;
 
@@ -64,10 +61,10 @@ struct VANTOREL_EXPORT VantorelMeasurements {
   VantorelMeasurements& operator=(const VantorelMeasurements&);
   VantorelMeasurements& operator=(VantorelMeasurements&&) noexcept;
 
-  std::int64_t index;  // position of the spectral content in the device's list
+  std::int64_t index;   // position of the spectral content in the device's list
   SpectrumAngle angle;  // equals the key under which the record is stored
   std::array<float, kSpectrumValueCount> spectrum;  // in the device's order
-  std::array<float, 3> lab;  // L*, a*, b*
+  std::array<float, 3> lab;                         // L*, a*, b*
 };
 
 // Seven texture values; their meaning belongs to the glue module. Trivial
@@ -156,3 +153,7 @@ ByteBuffer& Process(ByteBuffer& buffer, JobAdvancedInfo& value);
 // Wire sizes of the fixed-length records.
 inline constexpr std::size_t kMeasurementsWireSize = 148;
 inline constexpr std::size_t kTextureDataWireSize = 56;
+
+// Serialized length of a record, in bytes, as Process writes it.
+std::size_t WireSize(const VantorelImage& value);
+std::size_t WireSize(const VantorelMeasurementsFull& value);
