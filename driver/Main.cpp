@@ -1,0 +1,29 @@
+// Process entry of the driver: a GUI-subsystem program without a window on
+// Windows, an ordinary foreground process on Linux. The command line is not
+// consulted; the driver is configured by constants alone.
+#include "driver/DriverInvoker.h"
+#include "platform/Time.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr std::uint32_t kMainLoopPauseMs = 16;
+
+int RunDriver() {
+  DriverInvoker driverInvoker;
+  if (!driverInvoker.Init()) return 1;
+  for (;;) {
+    if (driverInvoker.Tick()) Platform::SleepMs(kMainLoopPauseMs);
+  }
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunDriver(); }
+#else
+int main() { return RunDriver(); }
+#endif
