@@ -14,7 +14,8 @@ PACKAGES=(
   zlib1g-dev libtinyexr-dev libutfcpp-dev libcli11-dev nlohmann-json3-dev libstb-dev
   colord-data openexr libxml2-utils argyll tshark python3
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386 procps iproute2
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  wine wine32:i386 wine64 procps iproute2
 )
 
 missing=()
