@@ -62,15 +62,17 @@ build() {
 start=$(date +%s)
 
 if build default; then
-  run_ctest native --test-dir build -L 'unit|integration' -j "$JOBS"
+  run_ctest native --test-dir build -L 'unit|threads|integration' -j "$JOBS"
 fi
 
 if build asan; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest asan --test-dir build-asan -L 'unit|integration' -j "$JOBS"
+    run_ctest asan --test-dir build-asan -L 'unit|threads|integration' -j "$JOBS"
 fi
 
-if build tsan; then
+# ThreadSanitizer: only the suites that touch threads (connect workers, the
+# instrument's module state, events) are built and run.
+if build tsan --target platform_test driver_test instrument_test; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest tsan --test-dir build-tsan -L threads -j "$JOBS"
 fi

@@ -1,0 +1,147 @@
+// The instrument's building blocks: configuration parsing, text encoding, the
+// log ring and the paint model.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "InstrumentTestSupport.h"
+#include "sim/colour/Colorimetry.h"
+#include "sim/instrument/InstrumentLog.h"
+#include "sim/instrument/PaintModel.h"
+#include "sim/instrument/SimConfig.h"
+#include "sim/instrument/TextEncoding.h"
+
+namespace instrument::test {
+namespace {
+
+void SetEnv(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value == nullptr ? "" : value);
+#else
+  if (value == nullptr) {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+#endif
+}
+
+// Each word's effect is checked through the instrument (InstrumentFaults);
+// here the edges of the list syntax.
+TEST(InstrumentConfig, FaultListToleratesBlanksAndRejectsMalformedWords) {
+  Faults faults;
+  std::vector<std::string> warnings;
+  ParseFaults(
+      " connect=fail:-3 ,,getstate=fail:2147483647,getstate=notready:always,"
+      "getjobs=fail:2147483648,getsample=fail:,Connect=hang,getstate=notready:-1",
+      faults, warnings);
+  EXPECT_EQ(faults.connectFail, -3);
+  EXPECT_EQ(faults.getStateFail, 2147483647);
+  EXPECT_TRUE(faults.notReadyAlways);
+  EXPECT_FALSE(faults.getJobsFail);
+  EXPECT_FALSE(faults.getSampleFail);
+  EXPECT_FALSE(faults.connectHang);
+  EXPECT_EQ(faults.notReadyCount, 0u);
+  EXPECT_EQ(warnings.size(), 4u);
+}
+
+TEST(InstrumentConfig, EnvironmentSetsValuesAndKeepsDefaultsForBadOnes) {
+  SetEnv("VANTOREL_SIM_CONNECT_MS", "25");
+  SetEnv("VANTOREL_SIM_SAMPLE_MS", "12x");
+  SetEnv("VANTOREL_SIM_IMAGE_PX", "3");
+  SetEnv("VANTOREL_SIM_STORE", "/tmp/some-store");
+  SetEnv("VANTOREL_SIM_FAULTS", "contents=short,bogus");
+  const SimConfig config = ConfigFromEnvironment();
+  for (const char* name : {"VANTOREL_SIM_CONNECT_MS", "VANTOREL_SIM_SAMPLE_MS",
+                           "VANTOREL_SIM_IMAGE_PX", "VANTOREL_SIM_STORE", "VANTOREL_SIM_FAULTS"}) {
+    SetEnv(name, nullptr);
+  }
+  EXPECT_EQ(config.connectMs, 25u);
+  EXPECT_EQ(config.sampleMs, 200u);
+  EXPECT_EQ(config.imagePx, 256);
+  EXPECT_EQ(config.storePath, "/tmp/some-store");
+  EXPECT_TRUE(config.faults.shortContents);
+  EXPECT_EQ(config.warnings.size(), 3u);  // sample ms, image px, bogus
+}
+
+TEST(InstrumentText, InvalidCodePointsAndBytesBecomeReplacementCharacters) {
+  const char32_t text[] = {U'a', 0x7FF, 0xFFFF, 0x10FFFF, 0xDFFF, 0x110000, 0xFFFFFFFF};
+  EXPECT_EQ(Utf32ToUtf8(text, 7),
+            "a\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(Utf32ToUtf8(nullptr, 0), "");
+
+  EXPECT_EQ(SanitizeForLog("ok \xC3\xA9"), "ok \xC3\xA9");
+  EXPECT_EQ(SanitizeForLog("a\nb\r\x7F"), "a b  ");
+  EXPECT_EQ(SanitizeForLog(std::string("\0", 1)), " ");
+  // Overlong, surrogate, beyond U+10FFFF, truncated, stray continuation.
+  EXPECT_EQ(SanitizeForLog("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(SanitizeForLog("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(SanitizeForLog("\xF4\x90\x80\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(SanitizeForLog("x\xE2\x82"), "x\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(SanitizeForLog("\x80y"), "\xEF\xBF\xBDy");
+}
+
+TEST(InstrumentLogRing, KeepsTheMostRecentWholeLinesWithinItsCapacity) {
+  InstrumentLog log(1000);
+  for (int i = 0; i < 500; ++i) log.Write(LogLevel::kMessage, "line " + std::to_string(i));
+  const std::string text = log.Contents();
+  EXPECT_LE(text.size(), 1000u);
+  EXPECT_GT(text.size(), 900u);
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_NE(text.find(" INFO line 499\n"), std::string::npos);
+  EXPECT_EQ(text.find("line 400\n"), std::string::npos);
+  // Starts at a line start: a date.
+  EXPECT_TRUE(text[0] >= '0' && text[0] <= '9');
+  EXPECT_EQ(text[4], '-');
+
+  InstrumentLog big;
+  big.Write(LogLevel::kError, std::string(InstrumentLog::kMaxTextBytes + 10, 'z'));
+  const std::string one = big.Contents();
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 1);
+  EXPECT_NE(one.find(" ERROR " + std::string(InstrumentLog::kMaxTextBytes, 'z') + "...\n"),
+            std::string::npos);
+}
+
+TEST(InstrumentLogRing, ForwardsByLevelAndHoldsLinesUntilASinkArrives) {
+  InstrumentLog log;
+  log.Write(LogLevel::kWarning, "early");
+  RecordingLogger sink;
+  log.SetSink(&sink);
+  log.Write(LogLevel::kMessage, "m");
+  log.Write(LogLevel::kError, "e\nx");
+  log.SetSink(nullptr);
+  log.Write(LogLevel::kMessage, "after");
+  EXPECT_EQ(sink.Lines(), (std::vector<std::string>{"W early", "M m", "E e x"}));
+  EXPECT_NE(log.Contents().find(" WARNING early\n"), std::string::npos);
+}
+
+TEST(InstrumentPaint, EffectPaintsAreBrightNearSpecularAndDarkAtTheFlop) {
+  std::set<long> hues;
+  for (int m = 0; m < 40; ++m) {
+    const std::string make = "Make " + std::to_string(m);
+    SCOPED_TRACE(make);
+    const Paint paint = PaintForMake(make);
+    const double nearL = colour::SpectrumToLab(PaintReflectance(paint, 2)).l;   // r15as15
+    const double midL = colour::SpectrumToLab(PaintReflectance(paint, 8)).l;    // r45as45
+    const double flopL = colour::SpectrumToLab(PaintReflectance(paint, 10)).l;  // r45as110
+    EXPECT_GT(nearL, midL);
+    EXPECT_GT(midL, flopL);
+    if (paint.metallic > 0.5) {
+      EXPECT_GT(nearL - flopL, 30.0);
+    }
+    const colour::CieLab lab = colour::SpectrumToLab(PaintReflectance(paint, 8));
+    hues.insert(std::lround(std::atan2(lab.b, lab.a) * 4));
+    // Symmetric aspecular angles of one illumination look alike.
+    EXPECT_EQ(PaintReflectance(paint, 1), PaintReflectance(paint, 2));  // r15as-15, r15as15
+  }
+  EXPECT_GE(hues.size(), 5u);  // the makes spread over many colours
+  EXPECT_EQ(PaintForMake("Same").centreNm, PaintForMake("Same").centreNm);
+  EXPECT_EQ(MeasuredReflectance("J", "M", 3, 4), MeasuredReflectance("J", "M", 3, 4));
+  EXPECT_NE(MeasuredReflectance("J", "M", 3, 4), MeasuredReflectance("K", "M", 3, 4));
+}
+
+}  // namespace
+}  // namespace instrument::test
