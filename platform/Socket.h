@@ -52,6 +52,10 @@ IoResult SendSome(SocketHandle socket, const void* data, std::size_t count);
 // One receive call for up to `count` bytes (count > 0). On a blocking socket
 // it blocks until at least one byte arrives or the peer closes.
 IoResult ReceiveSome(SocketHandle socket, void* buffer, std::size_t count);
+// Like ReceiveSome, but never waits: WouldBlock when no byte is waiting.
+// Lets a reader skip the readiness wait when data is already there (a frame's
+// body usually arrives with its header).
+IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count);
 
 enum class Readiness { Read, Write, Except };
 enum class WaitStatus { Ready, TimedOut, Failed };

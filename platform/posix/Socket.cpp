@@ -89,6 +89,17 @@ IoResult ReceiveSome(SocketHandle socket, void* buffer, std::size_t count) {
   }
 }
 
+IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count) {
+  for (;;) {
+    const ssize_t got = recv(Fd(socket), buffer, count, MSG_DONTWAIT);
+    if (got > 0) return {IoStatus::Transferred, static_cast<std::size_t>(got), 0};
+    if (got == 0) return {IoStatus::PeerClosed, 0, 0};
+    if (errno == EINTR) continue;
+    if (IsWouldBlock(errno)) return {IoStatus::WouldBlock, 0, 0};
+    return {IoStatus::Failed, 0, errno};
+  }
+}
+
 WaitResult WaitReady(SocketHandle socket, Readiness what, std::uint32_t timeoutMs) {
   short events = POLLIN;
   if (what == Readiness::Write) events = POLLOUT;

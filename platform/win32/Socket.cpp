@@ -74,6 +74,17 @@ IoResult ReceiveSome(SocketHandle socket, void* buffer, std::size_t count) {
   return {IoStatus::Failed, 0, error};
 }
 
+IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count) {
+  // Winsock has no per-call "don't wait" flag: receive only what is known to
+  // be waiting.
+  u_long waiting = 0;
+  if (ioctlsocket(Sock(socket), FIONREAD, &waiting) != 0) {
+    return {IoStatus::Failed, 0, WSAGetLastError()};
+  }
+  if (waiting == 0) return {IoStatus::WouldBlock, 0, 0};
+  return ReceiveSome(socket, buffer, count < waiting ? count : static_cast<std::size_t>(waiting));
+}
+
 WaitResult WaitReady(SocketHandle socket, Readiness what, std::uint32_t timeoutMs) {
   return SelectOne(Sock(socket), what, timeoutMs, false);
 }

@@ -1,0 +1,171 @@
+// Client receive throughput: vantorel::Client::GetSample receiving and
+// decoding a 50 MB MsgAnswerGetSample answer over loopback, next to raw
+// loopback transfers of the same frame bytes in the same run:
+// - raw into a warm buffer: the transfer alone, the ceiling;
+// - raw into fresh memory: for context, what first-touch page faults cost a
+//   receiver that puts the bytes into newly allocated memory.
+// One Client serves every round, as an application fetching results would.
+// Each side runs several rounds, interleaved; the best round of each counts.
+// Goal: client >= 0.8 x raw into a warm buffer.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "client/Client.h"
+#include "client/Frame.h"
+#include "messages/ByteBuffer.h"
+#include "messages/Messages.h"
+#include "platform/Socket.h"
+
+namespace {
+
+double NowMs() {
+  using Clock = std::chrono::steady_clock;
+  return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+}
+
+constexpr int kRounds = 7;
+constexpr std::size_t kImageBytes = 50'000'000 / 11;
+
+std::vector<std::uint8_t> AnswerFrame() {
+  MsgAnswerGetSample answer{};
+  for (int a = R15As_45; a <= R45As110; ++a) {
+    const auto angle = static_cast<SpectrumAngle>(a);
+    VantorelMeasurements m{};
+    m.index = a;
+    m.angle = angle;
+    answer.data.measurements[angle] = m;
+    VantorelImage image;
+    image.exr.resize(kImageBytes);
+    for (std::size_t i = 0; i < kImageBytes; ++i)
+      image.exr[i] = static_cast<std::uint8_t>(i * 13 + a);
+    answer.data.images[angle] = std::move(image);
+  }
+  ByteBuffer buffer(128, true);
+  SerializeMsgAnswerGetSample(buffer, answer);
+  const std::vector<std::uint8_t> body = buffer.Release();
+  return vantorel::BuildFrame(Protocol::kGetSample, body);
+}
+
+bool SendAll(Platform::SocketHandle socket, const std::uint8_t* data, std::size_t count) {
+  while (count > 0) {
+    const Platform::IoResult io = Platform::SendSome(socket, data, count);
+    if (io.status != Platform::IoStatus::Transferred) return false;
+    data += io.count;
+    count -= io.count;
+  }
+  return true;
+}
+
+bool ReceiveAll(Platform::SocketHandle socket, std::uint8_t* data, std::size_t count) {
+  while (count > 0) {
+    const Platform::IoResult io = Platform::ReceiveSome(socket, data, count);
+    if (io.status != Platform::IoStatus::Transferred) return false;
+    data += io.count;
+    count -= io.count;
+  }
+  return true;
+}
+
+// Serves `rounds` connections: reads one frame header and body (the
+// request, or the raw side's 1-byte trigger frame), then sends `frame`.
+void Serve(Platform::SocketHandle listener, const std::vector<std::uint8_t>& frame, int rounds) {
+  for (int i = 0; i < rounds; ++i) {
+    const Platform::SocketHandle client = Platform::AcceptClient(listener, nullptr);
+    if (client == Platform::kInvalidSocket) return;
+    std::uint8_t header[Protocol::kHeaderSize];
+    if (ReceiveAll(client, header, sizeof header)) {
+      std::vector<std::uint8_t> body(vantorel::ParseFrameHeader(header).size);
+      if (ReceiveAll(client, body.data(), body.size())) SendAll(client, frame.data(), frame.size());
+    }
+    // Wait for the receiver to finish and close, so that closing here never
+    // cuts the stream short.
+    std::uint8_t byte = 0;
+    Platform::ReceiveSome(client, &byte, 1);
+    Platform::CloseSocket(client);
+  }
+}
+
+// Receives the frame into `into`, or into fresh memory when `into` is null.
+double RawRoundMs(std::uint16_t port, std::vector<std::uint8_t>* into, std::size_t size) {
+  const Platform::ConnectResult connected = Platform::ConnectTo("127.0.0.1", port, 5000);
+  if (connected.socket == Platform::kInvalidSocket) return -1;
+  Platform::SetNoDelay(connected.socket, true);
+  const std::vector<std::uint8_t> trigger = vantorel::BuildFrame(99, {0});
+  const double start = NowMs();
+  std::unique_ptr<std::uint8_t[]> fresh;
+  std::uint8_t* target = into != nullptr ? into->data() : nullptr;
+  if (target == nullptr) {
+    fresh.reset(new std::uint8_t[size]);
+    target = fresh.get();
+  }
+  bool ok = SendAll(connected.socket, trigger.data(), trigger.size()) &&
+            ReceiveAll(connected.socket, target, size);
+  const double end = NowMs();
+  Platform::CloseSocket(connected.socket);
+  return ok ? end - start : -1;
+}
+
+double ClientRoundMs(vantorel::Client& client, std::uint16_t port, std::size_t expectedImages) {
+  if (!client.Connect("127.0.0.1", port).Ok()) return -1;
+  const double start = NowMs();
+  const vantorel::MeasurementAnswer answer = client.GetSample("bench", 0);
+  const double end = NowMs();
+  client.Close();  // the server waits for it before it accepts the next round
+  if (!answer.status.Ok() || answer.data.images.size() != expectedImages) return -1;
+  return end - start;
+}
+
+}  // namespace
+
+int main() {
+  Platform::InitSocketLayer();
+  const std::vector<std::uint8_t> frame = AnswerFrame();
+  const Platform::ListenResult listen = Platform::OpenListeningSocket(0);
+  if (listen.socket == Platform::kInvalidSocket) {
+    std::fprintf(stderr, "cannot listen\n");
+    return 1;
+  }
+  const std::uint16_t port = Platform::LocalPort(listen.socket);
+  std::thread server(Serve, listen.socket, std::cref(frame), 3 * kRounds);
+
+  std::vector<std::uint8_t> warm(frame.size(), 1);  // touched: no page faults while timed
+  vantorel::Client client;
+  double bestFresh = 1e300, bestWarm = 1e300, bestClient = 1e300;
+  bool failed = false;
+  for (int i = 0; i < kRounds; ++i) {
+    const double fresh = RawRoundMs(port, nullptr, frame.size());
+    const double hot = RawRoundMs(port, &warm, frame.size());
+    const double received = ClientRoundMs(client, port, 11);
+    if (fresh < 0 || hot < 0 || received < 0) {
+      failed = true;
+      break;
+    }
+    bestFresh = std::min(bestFresh, fresh);
+    bestWarm = std::min(bestWarm, hot);
+    bestClient = std::min(bestClient, received);
+  }
+  if (failed) {
+    // The server may still wait for a connection that never comes.
+    server.detach();
+    std::fprintf(stderr, "a round failed\n");
+    return 1;
+  }
+  server.join();
+  Platform::CloseSocket(listen.socket);
+  const double megabytes = static_cast<double>(frame.size()) / 1e6;
+  auto rate = [&](double ms) { return megabytes / (ms / 1000.0); };
+  std::printf("answer frame:                  %.1f MB, best of %d rounds\n", megabytes, kRounds);
+  std::printf("raw loopback, fresh memory:    %7.1f ms %7.0f MB/s\n", bestFresh, rate(bestFresh));
+  std::printf("raw loopback, warm buffer:     %7.1f ms %7.0f MB/s\n", bestWarm, rate(bestWarm));
+  std::printf("Client::GetSample (decoded):   %7.1f ms %7.0f MB/s\n", bestClient, rate(bestClient));
+  const double ratio = bestWarm / bestClient;
+  std::printf("ratio client / raw warm:       %.2f (goal >= 0.80: %s)\n", ratio,
+              ratio >= 0.8 ? "met" : "NOT met");
+  std::printf("ratio client / raw fresh:      %.2f\n", bestFresh / bestClient);
+  return 0;
+}

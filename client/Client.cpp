@@ -1,0 +1,458 @@
+#include "client/Client.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "client/Frame.h"
+#include "client/Utf8.h"
+#include "messages/ByteBuffer.h"
+#include "messages/Messages.h"
+#include "platform/Time.h"
+
+namespace vantorel {
+namespace {
+
+// How often a waiting caller hears from the progress callback.
+constexpr std::uint32_t kProgressTickMs = 200;
+
+const char* RequestName(std::uint64_t id) {
+  switch (id) {
+    case Protocol::kUsbConnect:
+      return "usb connect";
+    case Protocol::kGetJobs:
+      return "job list";
+    case Protocol::kTerminate:
+      return "terminate";
+    case Protocol::kDeleteJob:
+      return "delete job";
+    case Protocol::kGetMeasure:
+      return "measurement";
+    case Protocol::kGetSample:
+      return "sample";
+    case Protocol::kNetworkConnect:
+      return "network connect";
+    case Protocol::kAddJob:
+      return "add job";
+    case Protocol::kDoJob:
+      return "run job";
+    case Protocol::kCancel:
+      return "cancel";
+    case Protocol::kUserMessage:
+      return "user message";
+    case Protocol::kGetLog:
+      return "log";
+    default:
+      return "request";
+  }
+}
+
+std::uint32_t AddTimeouts(std::uint32_t a, std::uint32_t b) {
+  if (a == Platform::kWaitForever || b == Platform::kWaitForever) return Platform::kWaitForever;
+  const std::uint64_t sum = std::uint64_t{a} + b;
+  return sum >= Platform::kWaitForever ? Platform::kWaitForever : static_cast<std::uint32_t>(sum);
+}
+
+// Serializes a request with its ByteBuffer function.
+template <typename Msg>
+std::vector<std::uint8_t> Serialized(Msg& message, void (*serialize)(ByteBuffer&, Msg&)) {
+  ByteBuffer buffer(64, true);
+  serialize(buffer, message);
+  return buffer.Release();
+}
+
+// The bytes of a raw request structure.
+template <typename Msg>
+std::vector<std::uint8_t> RawBody(const Msg& message) {
+  std::vector<std::uint8_t> body(sizeof(Msg));
+  std::memcpy(body.data(), &message, sizeof(Msg));
+  return body;
+}
+
+std::string MalformedText(std::uint64_t id, std::uint32_t size, const ByteBufferException& e) {
+  return std::string("malformed ") + RequestName(id) + " answer: body of " + std::to_string(size) +
+         " bytes ends before byte " + std::to_string(e.endPosition);
+}
+
+}  // namespace
+
+Client::Client(ClientOptions options) : options_(options) {}
+
+Client::~Client() { Close(); }
+
+void Client::Close() {
+  Platform::CloseSocket(socket_);
+  socket_ = Platform::kInvalidSocket;
+}
+
+Status Client::Fail(Failure failure, std::string text) {
+  // The stream position is unknown after any failure: never read from it again.
+  Close();
+  Status status;
+  status.failure = failure;
+  status.text = std::move(text);
+  return status;
+}
+
+Status Client::Connect(const std::string& host, std::uint16_t port) {
+  Close();
+  const std::string where = "cannot connect to " + host + ":" + std::to_string(port) + ": ";
+  if (!Platform::InitSocketLayer()) {
+    return Fail(Failure::CannotConnect, where + "the socket layer could not be started");
+  }
+  const Platform::ConnectResult result = Platform::ConnectTo(host, port, options_.connectTimeoutMs);
+  if (result.socket == Platform::kInvalidSocket) {
+    const std::string reason = result.failedStep == Platform::ConnectStep::Resolve
+                                   ? Platform::ResolveErrorText(result.error)
+                                   : Platform::SocketErrorText(result.error);
+    return Fail(Failure::CannotConnect, where + reason);
+  }
+  // Non-blocking: every receive is tried first and waits only when nothing is
+  // there, so a large answer costs one system call per chunk, not two.
+  if (!Platform::SetNonBlocking(result.socket, true)) {
+    Platform::CloseSocket(result.socket);
+    return Fail(Failure::CannotConnect, where + "cannot switch the socket to non-blocking mode");
+  }
+  Platform::SetNoDelay(result.socket, true);  // best effort: only latency depends on it
+  socket_ = result.socket;
+  return Status{};
+}
+
+Status Client::SendAll(const std::uint8_t* bytes, std::size_t count) {
+  if (!IsConnected()) return Fail(Failure::NotConnected, "not connected to the driver");
+  std::size_t sent = 0;
+  while (sent < count) {
+    const Platform::IoResult io = Platform::SendSome(socket_, bytes + sent, count - sent);
+    if (io.status == Platform::IoStatus::Transferred) {
+      sent += io.count;
+      continue;
+    }
+    if (io.status == Platform::IoStatus::WouldBlock) {
+      const Platform::WaitResult wait =
+          Platform::WaitReady(socket_, Platform::Readiness::Write, options_.answerTimeoutMs);
+      if (wait.status == Platform::WaitStatus::TimedOut) {
+        return Fail(Failure::SendFailed, "cannot send: the driver takes no more data");
+      }
+      if (wait.status == Platform::WaitStatus::Failed) {
+        return Fail(Failure::SendFailed, "cannot send: " + Platform::SocketErrorText(wait.error));
+      }
+      continue;
+    }
+    return Fail(Failure::SendFailed, "cannot send: " + Platform::SocketErrorText(io.error));
+  }
+  return Status{};
+}
+
+Status Client::SendRaw(const void* bytes, std::size_t count) {
+  return SendAll(static_cast<const std::uint8_t*>(bytes), count);
+}
+
+Status Client::SendFrame(std::uint64_t typeId, const std::vector<std::uint8_t>& body) {
+  if (body.size() > 0xFFFFFFFFu) {
+    Status status;
+    status.failure = Failure::InvalidArgument;
+    status.text = "body too large for one frame";
+    return status;
+  }
+  const std::vector<std::uint8_t> frame = BuildFrame(typeId, body);
+  return SendAll(frame.data(), frame.size());
+}
+
+FrameAnswer Client::ReceiveFrame(std::uint32_t timeoutMs) {
+  FrameAnswer answer;
+  Body body;
+  answer.status = ReceiveBody(0, timeoutMs, body);
+  if (answer.status.TransportError()) return answer;
+  answer.frame.size = body.size;
+  answer.frame.typeId = body.typeId;
+  answer.frame.body.assign(body.data, body.data + body.size);
+  return answer;
+}
+
+// The time-out bounds the wait for the first byte and every later pause. The
+// receive never sleeps: it blocks in WaitReady only while nothing is there.
+Status Client::ReceiveBody(std::uint32_t answerId, std::uint32_t timeoutMs, Body& body) {
+  if (!IsConnected()) return Fail(Failure::NotConnected, "not connected to the driver");
+  const std::uint64_t start = Platform::TickCountMs();
+  std::uint64_t lastActivity = start;
+  std::uint8_t header[Protocol::kHeaderSize];
+  std::uint8_t* target = header;
+  std::size_t want = sizeof header;
+  std::size_t got = 0;
+  bool inBody = false;
+
+  auto report = [&] {
+    if (!progress_) return;
+    Progress progress;
+    progress.receiving = inBody;
+    progress.elapsedMs = Platform::TickCountMs() - start;
+    progress.received = inBody ? got : 0;
+    progress.total = inBody ? body.size : 0;
+    progress_(progress);
+  };
+
+  for (;;) {
+    while (got < want) {
+      const Platform::IoResult io = Platform::ReceiveSome(socket_, target + got, want - got);
+      if (io.status == Platform::IoStatus::Transferred) {
+        got += io.count;
+        lastActivity = Platform::TickCountMs();
+        if (inBody) report();
+        continue;
+      }
+      if (io.status == Platform::IoStatus::PeerClosed || io.status == Platform::IoStatus::Failed) {
+        std::string text = "the driver closed the connection";
+        if (inBody) {
+          text += " in the middle of an answer (" + std::to_string(got) + " of " +
+                  std::to_string(want) + " bytes)";
+        } else if (got > 0) {
+          text += " in the middle of a frame header";
+        }
+        if (io.status == Platform::IoStatus::Failed) {
+          text += ": " + Platform::SocketErrorText(io.error);
+        }
+        return Fail(Failure::Closed, text);
+      }
+      // Nothing there: wait for data, waking up for progress reports.
+      std::uint32_t wait = Platform::kWaitForever;
+      if (timeoutMs != Platform::kWaitForever) {
+        const std::uint64_t idle = Platform::TickCountMs() - lastActivity;
+        if (idle >= timeoutMs) {
+          return Fail(Failure::TimedOut,
+                      "no answer from the driver within " + std::to_string(timeoutMs) + " ms");
+        }
+        wait = static_cast<std::uint32_t>(timeoutMs - idle);
+      }
+      if (progress_) wait = std::min(wait, kProgressTickMs);
+      const Platform::WaitResult ready =
+          Platform::WaitReady(socket_, Platform::Readiness::Read, wait);
+      if (ready.status == Platform::WaitStatus::Failed) {
+        return Fail(Failure::Closed,
+                    "connection failed: " + Platform::SocketErrorText(ready.error));
+      }
+      if (ready.status == Platform::WaitStatus::TimedOut) report();
+    }
+    if (inBody) return Status{};
+
+    const FrameHeader parsed = ParseFrameHeader(header);
+    body.size = parsed.size;
+    body.typeId = parsed.type;
+    const auto lowId = static_cast<std::uint32_t>(parsed.type);
+    if (answerId != 0 && lowId != answerId) {
+      return Fail(Failure::UnexpectedType, "unexpected answer: type id " + std::to_string(lowId) +
+                                               " (expected " + std::to_string(answerId) + ", " +
+                                               RequestName(answerId) + ")");
+    }
+    if (parsed.size > options_.maxAnswerBytes) {
+      return Fail(Failure::TooLarge, "answer of " + std::to_string(parsed.size) +
+                                         " bytes exceeds the limit of " +
+                                         std::to_string(options_.maxAnswerBytes));
+    }
+    // At least one byte, so that the body pointer is never null. Fresh
+    // buffers are left uninitialised: the socket fills them.
+    const std::size_t need = std::max<std::size_t>(parsed.size, 1);
+    if (need <= kReusedBufferLimit) {
+      if (need > bufferCapacity_) {
+        buffer_.reset();
+        bufferCapacity_ = 0;
+        buffer_.reset(new (std::nothrow) std::uint8_t[need]);
+        if (buffer_) bufferCapacity_ = need;
+      }
+      body.data = buffer_.get();
+    } else {
+      body.own.reset(new (std::nothrow) std::uint8_t[need]);
+      body.data = body.own.get();
+    }
+    if (body.data == nullptr) {
+      return Fail(Failure::TooLarge,
+                  "no memory for an answer of " + std::to_string(parsed.size) + " bytes");
+    }
+    inBody = true;
+    target = const_cast<std::uint8_t*>(body.data);
+    want = parsed.size;
+    got = 0;
+    report();
+    if (want == 0) return Status{};
+  }
+}
+
+Status Client::Exchange(std::uint64_t requestId, const std::vector<std::uint8_t>& request,
+                        std::uint32_t answerId, std::uint32_t timeoutMs, Body& answer) {
+  const Status sent = SendFrame(requestId, request);
+  if (!sent.Ok()) return sent;
+  return ReceiveBody(answerId, timeoutMs, answer);
+}
+
+Status Client::ExchangeCode(std::uint64_t requestId, const std::vector<std::uint8_t>& request,
+                            std::uint32_t answerId, std::uint32_t timeoutMs) {
+  Body answer;
+  const Status status = Exchange(requestId, request, answerId, timeoutMs, answer);
+  if (status.TransportError()) return status;
+  if (answer.size != sizeof(std::int32_t)) {
+    return Fail(Failure::Malformed, std::string("malformed ") + RequestName(requestId) +
+                                        " answer: " + std::to_string(answer.size) +
+                                        " bytes instead of a 4-byte result code");
+  }
+  std::int32_t code = 0;
+  std::memcpy(&code, answer.data, sizeof code);
+  return StatusFromCode(code);
+}
+
+Status Client::ConnectUsb(std::uint32_t timeoutMs) {
+  const MsgUsbConnect request{0, timeoutMs};
+  return ExchangeCode(Protocol::kUsbConnect, RawBody(request), Protocol::kUsbConnect,
+                      AddTimeouts(timeoutMs, options_.answerTimeoutMs));
+}
+
+Status Client::ConnectNetwork(std::array<std::uint8_t, 4> address, std::uint32_t timeoutMs) {
+  MsgNetworkConnect request{};
+  std::memcpy(request.address, address.data(), address.size());
+  request.timeoutMs = timeoutMs;
+  return ExchangeCode(Protocol::kNetworkConnect, RawBody(request), Protocol::kUsbConnect,
+                      AddTimeouts(timeoutMs, options_.answerTimeoutMs));
+}
+
+JobsAnswer Client::GetJobs() {
+  JobsAnswer result;
+  const MsgGetJobs request{};
+  Body answer;
+  result.status = Exchange(Protocol::kGetJobs, RawBody(request), Protocol::kGetJobs,
+                           options_.answerTimeoutMs, answer);
+  if (result.status.TransportError()) return result;
+  MsgAnswerJobInfo message{};
+  try {
+    ByteBuffer buffer(answer.data, answer.size, false);
+    SerializeMsgAnswerJobInfo(buffer, message);
+  } catch (const ByteBufferException& e) {
+    result.status = Fail(Failure::Malformed, MalformedText(Protocol::kGetJobs, answer.size, e));
+    return result;
+  }
+  result.status = StatusFromCode(message.result);
+  result.jobs = std::move(message.jobs);
+  return result;
+}
+
+Status Client::AddJob(const std::string& name, const std::string& make, std::uint32_t sampleCount) {
+  MsgAddJob request{name, make, sampleCount};
+  return ExchangeCode(Protocol::kAddJob, Serialized(request, &SerializeMsgAddJob),
+                      Protocol::kAddJob, options_.answerTimeoutMs);
+}
+
+Status Client::DeleteJob(const std::string& name) {
+  MsgDeleteJob request{name};
+  return ExchangeCode(Protocol::kDeleteJob, Serialized(request, &SerializeMsgDeleteJob),
+                      Protocol::kDeleteJob, options_.answerTimeoutMs);
+}
+
+Status Client::DoJob(const std::string& name) {
+  MsgDoJob request{name};
+  return ExchangeCode(Protocol::kDoJob, Serialized(request, &SerializeMsgDoJob), Protocol::kDoJob,
+                      options_.answerTimeoutMs);
+}
+
+Status Client::Cancel() {
+  const MsgCancel request{};
+  return ExchangeCode(Protocol::kCancel, RawBody(request), Protocol::kCancel,
+                      options_.answerTimeoutMs);
+}
+
+MeasurementAnswer Client::ExchangeMeasurement(std::uint64_t requestId,
+                                              const std::vector<std::uint8_t>& request) {
+  MeasurementAnswer result;
+  Body answer;
+  result.status = Exchange(requestId, request, static_cast<std::uint32_t>(requestId),
+                           options_.measureTimeoutMs, answer);
+  if (result.status.TransportError()) return result;
+  std::int32_t code = 0;
+  try {
+    ByteBuffer buffer(answer.data, answer.size, false);
+    buffer.Process(code);
+    Process(buffer, result.data);
+  } catch (const ByteBufferException& e) {
+    result.data = VantorelMeasurementsFull{};
+    result.status = Fail(Failure::Malformed, MalformedText(requestId, answer.size, e));
+    return result;
+  }
+  result.status = StatusFromCode(code);
+  return result;
+}
+
+MeasurementAnswer Client::GetMeasure(const std::string& name) {
+  MsgGetMeasure request{name};
+  return ExchangeMeasurement(Protocol::kGetMeasure, Serialized(request, &SerializeMsgGetMeasure));
+}
+
+MeasurementAnswer Client::GetSample(const std::string& name, std::int32_t index) {
+  MsgGetSample request{name, index};
+  return ExchangeMeasurement(Protocol::kGetSample, Serialized(request, &SerializeMsgGetSample));
+}
+
+LogAnswer Client::GetLog() {
+  LogAnswer result;
+  const MsgGetLog request{};
+  Body answer;
+  result.status = Exchange(Protocol::kGetLog, RawBody(request), Protocol::kGetLog,
+                           options_.answerTimeoutMs, answer);
+  if (result.status.TransportError()) return result;
+  MsgAnswerGetLog message{};
+  try {
+    ByteBuffer buffer(answer.data, answer.size, false);
+    SerializeMsgAnswerGetLog(buffer, message);
+  } catch (const ByteBufferException& e) {
+    result.status = Fail(Failure::Malformed, MalformedText(Protocol::kGetLog, answer.size, e));
+    return result;
+  }
+  // The driver appends one zero byte to the log; it is not part of the text.
+  if (!message.log.empty() && message.log.back() == '\0') message.log.pop_back();
+  result.status = StatusFromCode(static_cast<std::int32_t>(message.result));
+  result.text = std::move(message.log);
+  return result;
+}
+
+Status Client::SendUserMessage(const std::u32string& text) {
+  MsgUserMessage request{text};
+  return ExchangeCode(Protocol::kUserMessage, Serialized(request, &SerializeMsgUserMessage),
+                      Protocol::kUserMessage, options_.answerTimeoutMs);
+}
+
+Status Client::SendUserMessage(const std::string& utf8Text) {
+  std::u32string text;
+  if (!Utf8ToUtf32(utf8Text, text)) {
+    Status status;
+    status.failure = Failure::InvalidArgument;
+    status.text = "the message is not valid UTF-8";
+    return status;
+  }
+  return SendUserMessage(text);
+}
+
+Status Client::Terminate(std::uint32_t closeTimeoutMs) {
+  const MsgTerminate request{};
+  Status status = SendFrame(Protocol::kTerminate, RawBody(request));
+  if (!status.Ok()) return status;
+  // No answer comes: the driver ends, which closes (or resets) the connection.
+  for (;;) {
+    std::uint8_t byte = 0;
+    const Platform::IoResult io = Platform::ReceiveSome(socket_, &byte, 1);
+    if (io.status == Platform::IoStatus::PeerClosed || io.status == Platform::IoStatus::Failed) {
+      Close();
+      return Status{};
+    }
+    if (io.status == Platform::IoStatus::Transferred) {
+      return Fail(Failure::UnexpectedType, "the driver answered a terminate request");
+    }
+    const Platform::WaitResult wait =
+        Platform::WaitReady(socket_, Platform::Readiness::Read, closeTimeoutMs);
+    if (wait.status == Platform::WaitStatus::TimedOut) {
+      return Fail(Failure::TimedOut, "the driver did not close the connection within " +
+                                         std::to_string(closeTimeoutMs) + " ms");
+    }
+    if (wait.status == Platform::WaitStatus::Failed) {
+      Close();
+      return Status{};
+    }
+  }
+}
+
+}  // namespace vantorel

@@ -1,0 +1,92 @@
+#include "client/vantorelctl/Report.h"
+
+#include <algorithm>
+
+#include "messages/VantorelMeasurement.h"
+
+namespace vantorel::ctl {
+namespace {
+
+void PrintEnvelope(Session& session, nlohmann::json payload, bool ok) {
+  nlohmann::json envelope = {{"command", session.command}, {"ok", ok}};
+  for (auto& [key, value] : payload.items()) envelope[key] = value;
+  // Job names are arbitrary bytes: replace invalid UTF-8 instead of throwing.
+  session.out << envelope.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+}  // namespace
+
+int ExitCodeOf(const Status& status) {
+  if (status.Ok()) return kExitOk;
+  return status.TransportError() ? kExitTransport : kExitDriverCode;
+}
+
+int Succeed(Session& session, nlohmann::json payload, const std::function<void()>& human) {
+  if (session.json) {
+    if (!payload.contains("result")) payload["result"] = 0;
+    PrintEnvelope(session, std::move(payload), true);
+  } else if (human) {
+    human();
+  }
+  return kExitOk;
+}
+
+int Fail(Session& session, const Status& status) {
+  if (status.TransportError()) {
+    session.err << "error: " << status.text << '\n';
+  } else {
+    session.err << "error: " << status.code << ": " << status.text << '\n';
+  }
+  if (session.json) {
+    PrintEnvelope(session,
+                  {{"result", status.code},
+                   {"transportError", status.TransportError()},
+                   {"error", status.text}},
+                  false);
+  }
+  return ExitCodeOf(status);
+}
+
+int FailWith(Session& session, int exitCode, const std::string& text) {
+  session.err << "error: " << text << '\n';
+  if (session.json) {
+    PrintEnvelope(session, {{"error", text}, {"exitCode", exitCode}}, false);
+  }
+  return exitCode;
+}
+
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows) {
+    if (widths.size() < row.size()) widths.resize(row.size(), 0);
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line.append(widths[i] - row[i].size() + 2, ' ');
+    }
+    out << line << '\n';
+  }
+}
+
+std::string JobStateName(std::uint32_t state) {
+  switch (state) {
+    case 0:
+      return "stored";
+    case 1:
+      return "measuring";
+    case 2:
+      return "measured";
+    default:
+      return "state " + std::to_string(state);
+  }
+}
+
+std::string AngleName(SpectrumAngle angle) {
+  const char* name = AngleToGeometry(angle);
+  return name != nullptr ? name : "angle " + std::to_string(static_cast<std::int32_t>(angle));
+}
+
+}  // namespace vantorel::ctl

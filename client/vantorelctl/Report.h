@@ -1,0 +1,70 @@
+// Report: how vantorelctl turns outcomes into output and exit codes.
+//
+// Every subcommand ends through Succeed or Fail, so that the exit codes and
+// the JSON envelope are the same everywhere: with --json, standard output
+// gets exactly one JSON object per run ({"command", "ok", ...}); without it,
+// results go to standard output as text and errors to standard error as
+// "error: ..." lines.
+//
+// Threads: a Session belongs to the one thread that runs the command.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "client/Client.h"
+#include "nlohmann/json.hpp"
+
+namespace vantorel::ctl {
+
+// Exit codes of vantorelctl; documented in --help and in client/README.md.
+inline constexpr int kExitOk = 0;          // the driver answered result code 0
+inline constexpr int kExitDriverCode = 1;  // the driver answered a non-zero result code
+inline constexpr int kExitUsage = 2;       // bad command line
+inline constexpr int kExitTransport = 3;   // cannot connect, transport or protocol failure
+inline constexpr int kExitWrite = 4;       // the result folder could not be written
+
+// Where a command writes, and the options every command shares.
+struct Session {
+  Session(std::ostream& outStream, std::ostream& errStream) : out(outStream), err(errStream) {}
+
+  std::ostream& out;
+  std::ostream& err;
+  bool terminal = false;  // standard error is a terminal: progress lines allowed
+  bool json = false;
+  std::string command;  // e.g. "connect usb", named in the JSON envelope
+  std::string host = "127.0.0.1";
+  std::uint16_t port = 8889;
+  std::uint32_t connectTimeoutMs = 5000;
+};
+
+// Prints `payload` (with "command" and "ok": true added) in JSON mode, or
+// calls `human` otherwise; returns kExitOk.
+int Succeed(Session& session, nlohmann::json payload, const std::function<void()>& human);
+
+// Reports a failed Status: "error: <code>: <text>" (driver code, exit 1) or
+// "error: <text>" (transport, exit 3) on standard error; in JSON mode also
+// the envelope with "ok": false, "result", "transportError" and "error".
+int Fail(Session& session, const Status& status);
+
+// Reports a failure that is not a Status (usage, writing) with `exitCode`.
+int FailWith(Session& session, int exitCode, const std::string& text);
+
+// The exit code for a failed Status (1 or 3); kExitOk for an Ok one.
+int ExitCodeOf(const Status& status);
+
+// Prints rows as left-aligned columns separated by two spaces; the first row
+// is the heading. Widths count bytes.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+
+// "stored", "measuring", "measured", or "state <n>" for a driver job state.
+std::string JobStateName(std::uint32_t state);
+
+// The geometry name of a map key ("r15as45"), or "angle <n>" for a key that
+// is no listed geometry.
+std::string AngleName(SpectrumAngle angle);
+
+}  // namespace vantorel::ctl

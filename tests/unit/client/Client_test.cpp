@@ -1,0 +1,329 @@
+#include "client/Client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "FakeDriver.h"
+#include "client/Frame.h"
+
+namespace {
+
+using clienttest::FakeDriver;
+using clienttest::Peer;
+using vantorel::Client;
+using vantorel::ClientOptions;
+using vantorel::Failure;
+using Bytes = std::vector<std::uint8_t>;
+
+ClientOptions Quick() {
+  ClientOptions options;
+  options.answerTimeoutMs = 2000;
+  options.measureTimeoutMs = 2000;
+  return options;
+}
+
+TEST(Frame, BuildsHeaderAndBodyAsOneBlock) {
+  const Bytes body = {0x02, 0x00, 0x00, 0x00, 0x4A, 0x31};
+  const Bytes frame = vantorel::BuildFrame(9, body);
+  const Bytes expected = {0x06, 0, 0, 0, 0, 0,    0, 0, 0x09, 0,    0,
+                          0,    0, 0, 0, 0, 0x02, 0, 0, 0,    0x4A, 0x31};
+  EXPECT_EQ(frame, expected);
+
+  // All 64 bits of the type survive; the size is little-endian.
+  Bytes big(0x0102, 0xAB);
+  const Bytes framed = vantorel::BuildFrame(0x1122334455667788ull, big);
+  ASSERT_EQ(framed.size(), 16u + big.size());
+  const vantorel::FrameHeader header = vantorel::ParseFrameHeader(framed.data());
+  EXPECT_EQ(header.size, 0x0102u);
+  EXPECT_EQ(header.type, 0x1122334455667788ull);
+  EXPECT_EQ(framed[0], 0x02);
+  EXPECT_EQ(framed[1], 0x01);
+}
+
+TEST(ResultText, NamesKnownCodesAndFallsBackForOthers) {
+  EXPECT_EQ(vantorel::ResultText(0), "ok");
+  EXPECT_EQ(vantorel::ResultText(99999), "no device session: connect to the instrument first");
+  EXPECT_EQ(vantorel::ResultText(1002), "job not found");
+  EXPECT_EQ(vantorel::ResultText(1003), "job name or make is not valid UTF-8");
+  EXPECT_EQ(vantorel::ResultText(3005), "instrument busy: a job is measuring");
+  EXPECT_EQ(vantorel::ResultText(-7), "device error -7");
+  const vantorel::Status status = vantorel::StatusFromCode(3001);
+  EXPECT_FALSE(status.Ok());
+  EXPECT_FALSE(status.TransportError());
+  EXPECT_EQ(status.text, "instrument not connected");
+}
+
+// The request bodies go out byte for byte as the protocol lays them down, and
+// the answers' codes come back as values.
+TEST(ClientRequests, SendExactBodiesAndReturnAnsweredCodes) {
+  FakeDriver fake([](Peer& peer) {
+    const std::int32_t codes[] = {0, 0, 3002, 1002, 0, 3005};
+    for (std::int32_t code : codes) {
+      auto frame = peer.ReadFrame();
+      if (!frame) return;
+      // Network connect is answered under the USB connect id.
+      const std::uint64_t answerId = frame->typeId == 7 ? 1 : frame->typeId;
+      peer.SendCode(answerId, code);
+    }
+  });
+  Client client(Quick());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  EXPECT_TRUE(client.ConnectUsb(5000).Ok());
+  EXPECT_TRUE(client.ConnectNetwork({192, 168, 1, 20}, 300).Ok());
+  EXPECT_EQ(client.DoJob("J1").code, 3002);
+  const vantorel::Status added = client.AddJob("J1", "M", 5);
+  EXPECT_EQ(added.code, 1002);
+  EXPECT_EQ(added.text, "job not found");
+  EXPECT_TRUE(client.SendUserMessage(std::string("hi")).Ok());
+  EXPECT_EQ(client.Cancel().code, 3005);
+  client.Close();
+
+  const auto frames = fake.Frames();
+  ASSERT_EQ(frames.size(), 6u);
+  EXPECT_EQ(frames[0].typeId, 1u);
+  EXPECT_EQ(frames[0].body, (Bytes{0, 0, 0, 0, 0x88, 0x13, 0, 0}));
+  EXPECT_EQ(frames[1].typeId, 7u);
+  EXPECT_EQ(frames[1].body, (Bytes{192, 168, 1, 20, 0x2C, 0x01, 0, 0}));
+  EXPECT_EQ(frames[2].typeId, 9u);
+  EXPECT_EQ(frames[2].body, (Bytes{2, 0, 0, 0, 'J', '1'}));
+  EXPECT_EQ(frames[3].typeId, 8u);
+  EXPECT_EQ(frames[3].body, (Bytes{2, 0, 0, 0, 'J', '1', 1, 0, 0, 0, 'M', 5, 0, 0, 0}));
+  EXPECT_EQ(frames[4].typeId, 11u);
+  EXPECT_EQ(frames[4].body, (Bytes{2, 0, 0, 0, 'h', 0, 0, 0, 'i', 0, 0, 0}));
+  EXPECT_EQ(frames[5].typeId, 10u);
+  EXPECT_EQ(frames[5].body.size(), 1u);
+}
+
+TEST(ClientRequests, DecodeJobListLogAndMeasurement) {
+  const VantorelMeasurementsFull measured = clienttest::MakeMeasurement(100);
+  FakeDriver fake([&](Peer& peer) {
+    if (!peer.ReadFrame()) return;
+    JobAdvancedInfo job;
+    job.name = "J1";
+    job.state = 2;
+    job.sampleCount = 5;
+    job.valid = true;
+    peer.SendFrame(2, clienttest::JobListBody(0, {job}));
+    if (!peer.ReadFrame()) return;
+    Bytes log;
+    clienttest::PutU32(log, 3001);
+    clienttest::PutString(log, std::string("ok\0", 3));
+    peer.SendFrame(12, log);
+    if (!peer.ReadFrame()) return;
+    peer.SendFrame(6, clienttest::MeasurementBody(0, measured));
+  });
+  Client client(Quick());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  const vantorel::JobsAnswer jobs = client.GetJobs();
+  ASSERT_TRUE(jobs.status.Ok()) << jobs.status.text;
+  ASSERT_EQ(jobs.jobs.size(), 1u);
+  EXPECT_EQ(jobs.jobs[0].name, "J1");
+  EXPECT_EQ(jobs.jobs[0].state, 2u);
+  EXPECT_EQ(jobs.jobs[0].sampleCount, 5);
+
+  const vantorel::LogAnswer log = client.GetLog();
+  EXPECT_EQ(log.status.code, 3001);  // unsigned on the wire, signed here
+  EXPECT_EQ(log.text, "ok");         // the terminating zero byte is dropped
+
+  const vantorel::MeasurementAnswer sample = client.GetSample("J1", 3);
+  ASSERT_TRUE(sample.status.Ok()) << sample.status.text;
+  EXPECT_TRUE(sample.data == measured);
+  client.Close();
+  EXPECT_EQ(fake.Frames().back().body, (Bytes{2, 0, 0, 0, 'J', '1', 3, 0, 0, 0}));
+}
+
+// Every way an answer can go wrong ends in a distinct failure value and a
+// closed connection, never in an exception or a crash.
+TEST(ClientFailures, BrokenAnswersBecomeFailureValues) {
+  struct Case {
+    const char* what;
+    FakeDriver::Script script;
+    Failure expected;
+    const char* textPart;
+  };
+  const std::vector<Case> cases = {
+      {"answer under another id",
+       [](Peer& peer) {
+         if (peer.ReadFrame()) peer.SendCode(5, 0);
+       },
+       Failure::UnexpectedType, "type id 5"},
+      {"closed before answering", [](Peer& peer) { peer.ReadFrame(); }, Failure::Closed,
+       "closed the connection"},
+      {"closed in the middle of the body",
+       [](Peer& peer) {
+         if (!peer.ReadFrame()) return;
+         Bytes frame = vantorel::BuildFrame(9, Bytes(100, 0));
+         frame.resize(16 + 10);
+         peer.Send(frame);
+       },
+       Failure::Closed, "10 of 100 bytes"},
+      {"closed inside the header",
+       [](Peer& peer) {
+         if (peer.ReadFrame()) peer.Send(Bytes{4, 0, 0});
+       },
+       Failure::Closed, "frame header"},
+      {"result code of 3 bytes",
+       [](Peer& peer) {
+         if (peer.ReadFrame()) peer.SendFrame(9, Bytes{0, 0, 0});
+       },
+       Failure::Malformed, "3 bytes"},
+      {"announced size above the limit",
+       [](Peer& peer) {
+         if (!peer.ReadFrame()) return;
+         Bytes header = vantorel::BuildFrame(9, Bytes{});
+         header[3] = 0x80;  // 2 GiB announced, nothing follows
+         peer.Send(header);
+         peer.WaitForClose();
+       },
+       Failure::TooLarge, "exceeds the limit"},
+      {"no answer at all",
+       [](Peer& peer) {
+         peer.ReadFrame();
+         peer.WaitForClose();
+       },
+       Failure::TimedOut, "within 300 ms"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDriver fake(c.script);
+    ClientOptions options = Quick();
+    options.answerTimeoutMs = 300;
+    Client client(options);
+    ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+    const vantorel::Status status = client.DoJob("J1");
+    EXPECT_EQ(status.failure, c.expected);
+    EXPECT_TRUE(status.TransportError());
+    EXPECT_EQ(status.code, 0);
+    EXPECT_NE(status.text.find(c.textPart), std::string::npos) << status.text;
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(client.Cancel().failure, Failure::NotConnected);
+  }
+}
+
+TEST(ClientFailures, MalformedSerializedAnswersAreCaught) {
+  FakeDriver fake({
+      [](Peer& peer) {
+        if (!peer.ReadFrame()) return;
+        Bytes body;
+        clienttest::PutU32(body, 0);
+        clienttest::PutU32(body, 1);  // one job announced
+        clienttest::PutString(body, "J1");
+        peer.SendFrame(2, body);  // ...but its state, count and flag are missing
+      },
+      [](Peer& peer) {
+        if (!peer.ReadFrame()) return;
+        Bytes body = clienttest::MeasurementBody(0, clienttest::MakeMeasurement(64));
+        body.resize(body.size() - 1);
+        peer.SendFrame(5, body);
+      },
+  });
+  Client client(Quick());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  const vantorel::JobsAnswer jobs = client.GetJobs();
+  EXPECT_EQ(jobs.status.failure, Failure::Malformed);
+  EXPECT_NE(jobs.status.text.find("job list"), std::string::npos) << jobs.status.text;
+
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  const vantorel::MeasurementAnswer measure = client.GetMeasure("J1");
+  EXPECT_EQ(measure.status.failure, Failure::Malformed);
+  EXPECT_TRUE(measure.data.measurements.empty());
+  EXPECT_TRUE(measure.data.images.empty());
+}
+
+TEST(ClientProgress, ReportsGrowingCountsEndingAtTheSize) {
+  const VantorelMeasurementsFull measured = clienttest::MakeMeasurement(300000);
+  const Bytes body = clienttest::MeasurementBody(0, measured);
+  FakeDriver fake([&](Peer& peer) {
+    if (!peer.ReadFrame()) return;
+    const Bytes frame = vantorel::BuildFrame(5, body);
+    // In pieces, so that the client sees the answer arrive over time.
+    const std::size_t piece = 256 * 1024;
+    for (std::size_t at = 0; at < frame.size(); at += piece) {
+      const std::size_t n = std::min(piece, frame.size() - at);
+      if (!peer.Send(Bytes(frame.begin() + at, frame.begin() + at + n))) return;
+    }
+  });
+  Client client(Quick());
+  std::vector<vantorel::Progress> seen;
+  client.SetProgressCallback([&](const vantorel::Progress& p) { seen.push_back(p); });
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  const vantorel::MeasurementAnswer answer = client.GetMeasure("J1");
+  ASSERT_TRUE(answer.status.Ok()) << answer.status.text;
+  EXPECT_TRUE(answer.data == measured);
+
+  std::vector<vantorel::Progress> receiving;
+  for (const auto& p : seen) {
+    if (p.receiving) receiving.push_back(p);
+  }
+  ASSERT_GE(receiving.size(), 2u);
+  for (std::size_t i = 0; i < receiving.size(); ++i) {
+    EXPECT_EQ(receiving[i].total, body.size());
+    if (i > 0) {
+      EXPECT_GE(receiving[i].received, receiving[i - 1].received);
+    }
+  }
+  EXPECT_EQ(receiving.back().received, body.size());
+}
+
+TEST(ClientTerminate, SucceedsWhenTheDriverClosesAndFailsWhenItAnswers) {
+  FakeDriver fake({
+      [](Peer& peer) { peer.ReadFrame(); },
+      [](Peer& peer) {
+        if (peer.ReadFrame()) peer.SendCode(3, 0);
+        peer.WaitForClose();
+      },
+  });
+  Client client(Quick());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  EXPECT_TRUE(client.Terminate(2000).Ok());
+  EXPECT_FALSE(client.IsConnected());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  EXPECT_EQ(client.Terminate(2000).failure, Failure::UnexpectedType);
+  client.Close();
+  const auto frames = fake.Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].typeId, 3u);
+  EXPECT_EQ(frames[0].body.size(), 1u);
+}
+
+TEST(ClientConnect, RefusedConnectionAndBadArgumentsAreValues) {
+  std::uint16_t closedPort = 0;
+  {
+    // A port that listened a moment ago and no longer does.
+    Platform::InitSocketLayer();
+    const auto listen = Platform::OpenListeningSocket(0);
+    closedPort = Platform::LocalPort(listen.socket);
+    Platform::CloseSocket(listen.socket);
+  }
+  Client client(Quick());
+  const vantorel::Status status = client.Connect("127.0.0.1", closedPort);
+  EXPECT_EQ(status.failure, Failure::CannotConnect);
+  const std::string prefix = "cannot connect to 127.0.0.1:" + std::to_string(closedPort) + ": ";
+  EXPECT_EQ(status.text.rfind(prefix, 0), 0u) << status.text;
+  EXPECT_GT(status.text.size(), prefix.size());
+
+  EXPECT_EQ(client.GetJobs().status.failure, Failure::NotConnected);
+  EXPECT_EQ(client.SendUserMessage(std::string("\xC3\x28")).failure, Failure::InvalidArgument);
+}
+
+TEST(ClientRaw, SendsRawBytesAndReceivesWholeFrames) {
+  FakeDriver fake([](Peer& peer) {
+    auto frame = peer.ReadFrame();
+    if (!frame) return;
+    // Echo with the high type bits set: a raw receive keeps all 64 bits.
+    peer.SendFrame(frame->typeId | 0xABCD000000000000ull, frame->body);
+  });
+  Client client(Quick());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  Bytes request = vantorel::BuildFrame(13, Bytes{1, 2, 3});
+  request[4] = 0x55;  // reserved bytes go out as given
+  ASSERT_TRUE(client.SendRaw(request).Ok());
+  const vantorel::FrameAnswer answer = client.ReceiveFrame(2000);
+  ASSERT_TRUE(answer.status.Ok()) << answer.status.text;
+  EXPECT_EQ(answer.frame.typeId, 0xABCD00000000000Dull);
+  EXPECT_EQ(answer.frame.size, 3u);
+  EXPECT_EQ(answer.frame.body, (Bytes{1, 2, 3}));
+}
+
+}  // namespace
