@@ -90,7 +90,8 @@ void FillFromSample(VantorelMeasurementsFull& data, ImageContentVector& images,
       skip("image entry without an image", geometry);
       continue;
     }
-    data.images[*angle].exr = items[0].exr().data().Items();
+    // The device's copy dies with the request values: take its bytes.
+    data.images[*angle].exr.swap(items[0].exr().data().Items());
   }
 }
 

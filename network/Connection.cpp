@@ -136,7 +136,24 @@ std::size_t Connection::Receive(void* buffer, std::size_t count, std::uint32_t t
 
 PartialReceive Connection::ReceiveAvailable(void* buffer, std::size_t count, std::uint32_t waitMs) {
   if (count == 0) return {0, ReceiveStatus::Data};
+  // Without a time-out a blocking receive is the wait itself; with one, bytes
+  // that are already waiting are taken without a readiness wait first.
+  Platform::IoResult io = waitMs == kNoTimeout
+                              ? Platform::ReceiveSome(socket, buffer, count)
+                              : Platform::ReceiveSomeNow(socket, buffer, count);
   for (;;) {
+    switch (io.status) {
+      case Platform::IoStatus::Transferred:
+        return {io.count, ReceiveStatus::Data};
+      case Platform::IoStatus::PeerClosed:
+        return {0, ReceiveStatus::Closed};
+      case Platform::IoStatus::WouldBlock:
+        break;
+      case Platform::IoStatus::Failed:
+        RecordSocketError(io.error);
+        ReportText(this, kReceiveFailedCode, "Connection::Receive recv return error");
+        return {0, ReceiveStatus::Failed};
+    }
     const Platform::WaitResult wait =
         Platform::WaitReady(socket, Platform::Readiness::Read, waitMs);
     if (wait.status == Platform::WaitStatus::TimedOut) return {0, ReceiveStatus::TimedOut};
@@ -145,20 +162,8 @@ PartialReceive Connection::ReceiveAvailable(void* buffer, std::size_t count, std
       ReportText(this, kStateFailedCode, "Connection::State select return SOCKET_ERROR");
       return {0, ReceiveStatus::Failed};
     }
-    const Platform::IoResult io = Platform::ReceiveSome(socket, buffer, count);
-    switch (io.status) {
-      case Platform::IoStatus::Transferred:
-        return {io.count, ReceiveStatus::Data};
-      case Platform::IoStatus::PeerClosed:
-        return {0, ReceiveStatus::Closed};
-      case Platform::IoStatus::WouldBlock:
-        continue;  // readiness without data (non-blocking socket): wait again
-      case Platform::IoStatus::Failed:
-        break;
-    }
-    RecordSocketError(io.error);
-    ReportText(this, kReceiveFailedCode, "Connection::Receive recv return error");
-    return {0, ReceiveStatus::Failed};
+    // Readiness without data (a non-blocking socket) just waits again.
+    io = Platform::ReceiveSome(socket, buffer, count);
   }
 }
 

@@ -1,0 +1,98 @@
+// How the driver deals with its clients: one at a time, a new one after the
+// previous leaves in any way (orderly, reset, a frame it cannot handle), and
+// the device session kept across them all.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "integration/TestSupport.h"
+
+namespace integration {
+namespace {
+
+class ClientLifecycle : public SharedDriver<ClientLifecycle> {
+ public:
+  static Environment Env() { return FastInstrument(); }
+
+ protected:
+  // Opens the device session with the test's client, then closes that client.
+  void OpenSessionAndLeave() {
+    ASSERT_TRUE(client.ConnectUsb(Scaled(5000)).Ok());
+    client.Close();
+  }
+  // A log request answered on `raw`: the driver has accepted that connection
+  // (and closed its listening socket, so nothing else is left waiting there).
+  static bool Served(RawSocket& raw) {
+    return raw.SendAll(Frame(12, {0})) && ReadFrame(raw, Scaled(5000)).complete;
+  }
+  // A new client finds the session of the previous one.
+  void ExpectSessionKept() {
+    vantorel::Client next;
+    ASSERT_TRUE(ConnectClient(next));
+    const vantorel::JobsAnswer jobs = next.GetJobs();
+    EXPECT_EQ(jobs.status.failure, vantorel::Failure::None) << jobs.status.text;
+    EXPECT_EQ(jobs.status.code, 0) << "device session lost";
+  }
+};
+
+TEST_F(ClientLifecycle, OrderlyCloseKeepsSessionForNextClient) {
+  OpenSessionAndLeave();
+  ExpectSessionKept();
+  EXPECT_TRUE(driver->Running());
+}
+
+TEST_F(ClientLifecycle, ResetClientIsDroppedAndDriverGoesOn) {
+  OpenSessionAndLeave();
+  {
+    RawSocket idle;  // reset while the driver waits for a header
+    ASSERT_TRUE(ConnectRaw(idle));
+    ASSERT_TRUE(Served(idle));
+    idle.Reset();
+  }
+  {
+    RawSocket halfway;  // reset in the middle of a frame header
+    ASSERT_TRUE(ConnectRaw(halfway));
+    ASSERT_TRUE(Served(halfway));
+    ASSERT_TRUE(halfway.SendAll({4, 0, 0, 0, 0, 0, 0, 0}));
+    halfway.Reset();
+  }
+  ExpectSessionKept();
+  EXPECT_TRUE(driver->Running()) << driver->Describe();
+}
+
+TEST_F(ClientLifecycle, UnknownTypeIdClosesConnectionWithoutAnswer) {
+  OpenSessionAndLeave();
+  RawSocket raw;
+  ASSERT_TRUE(ConnectRaw(raw));
+  ASSERT_TRUE(raw.SendAll(Frame(13, Le32(0))));
+  EXPECT_EQ(raw.WaitNext(Scaled(3000)), RawSocket::Next::Closed);
+  raw.Close();
+  ExpectSessionKept();
+}
+
+TEST_F(ClientLifecycle, BodyShorterThanItsFieldsDropsClientOnly) {
+  OpenSessionAndLeave();
+  RawSocket raw;
+  ASSERT_TRUE(ConnectRaw(raw));
+  // A sample request that ends after the job name: the index is missing.
+  ASSERT_TRUE(raw.SendAll(Frame(6, {2, 0, 0, 0, 'J', '1'})));
+  EXPECT_EQ(raw.WaitNext(Scaled(3000)), RawSocket::Next::Closed);
+  raw.Close();
+  ExpectSessionKept();
+  EXPECT_NE(driver->Stderr().find("malformed request body"), std::string::npos)
+      << driver->Describe();
+}
+
+TEST_F(ClientLifecycle, SecondClientIsRefusedUntilFirstLeaves) {
+  ASSERT_TRUE(client.GetLog().status.Ok());  // the first client is being served
+  RawSocket second;
+  EXPECT_EQ(second.Connect(8889, Scaled(1000)), ECONNREFUSED);
+  EXPECT_TRUE(client.GetLog().status.Ok()) << "the first client must still be served";
+  client.Close();
+  vantorel::Client next;
+  ASSERT_TRUE(ConnectClient(next));
+  EXPECT_TRUE(next.GetLog().status.Ok());
+}
+
+}  // namespace
+}  // namespace integration
