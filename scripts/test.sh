@@ -45,7 +45,9 @@ build() {
   local preset=$1
   shift
   echo "== build ($preset)"
-  if ! cmake --preset "$preset" -DVANTOREL_WERROR=ON >"$log_dir/cfg-$preset.log" 2>&1; then
+  local extra=()
+  [ "$preset" = default ] && extra=("${NATIVE_CONFIG[@]}")
+  if ! cmake --preset "$preset" -DVANTOREL_WERROR=ON "${extra[@]}" >"$log_dir/cfg-$preset.log" 2>&1; then
     cat "$log_dir/cfg-$preset.log"
     failed=$((failed + 1)); status=1; return 1
   fi
@@ -61,13 +63,25 @@ build() {
 
 start=$(date +%s)
 
+# Which Windows build runs under Wine: the 32-bit product where the machine
+# can execute 32-bit programs, else a 64-bit build of the same code (some
+# virtual machines run without 32-bit support).
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  WIN32_RUNS=1; WIN_TEST_BUILD=build-win; WINE_LOADER=wine
+else
+  WIN32_RUNS=0; WIN_TEST_BUILD=build-win64; WINE_LOADER=/usr/lib/wine/wine64
+fi
+export WINEPREFIX="$HOME/.wine-vantorel-$WIN_TEST_BUILD"
+NATIVE_CONFIG=(-DVANTOREL_WIN_DRIVER="$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.exe"
+               -DVANTOREL_WINE_LOADER="$WINE_LOADER")
+
 if build default; then
-  run_ctest native --test-dir build -L 'unit|threads|integration' -j "$JOBS"
+  run_ctest native --test-dir build -L '^(unit|threads|integration)$' -j "$JOBS"
 fi
 
 if build asan; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest asan --test-dir build-asan -L 'unit|threads|integration' -j "$JOBS"
+    run_ctest asan --test-dir build-asan -L '^(unit|threads|integration)$' -j "$JOBS"
 fi
 
 # ThreadSanitizer: only the suites that touch threads (connect workers, the
@@ -77,24 +91,26 @@ if build tsan --target platform_test driver_test instrument_test; then
     run_ctest tsan --test-dir build-tsan -L threads -j "$JOBS"
 fi
 
-# Windows. The product's target is 32-bit; its tests run under Wine where the
-# machine can execute 32-bit programs. Where it cannot (some virtual machines
-# run without 32-bit support), the 32-bit build still has to compile, and the
-# same tests run from a 64-bit Windows build under 64-bit Wine instead.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# Windows: the unit tests of the Windows build under Wine, then the native
+# integration suite against the Windows driver under Wine.
+win_ok=0
+if [ "$WIN32_RUNS" -eq 1 ]; then
   if build windows; then
-    WINEPREFIX="$HOME/.wine-vantorel32" wineboot -i >/dev/null 2>&1 || true
-    WINEPREFIX="$HOME/.wine-vantorel32" run_ctest wine --test-dir build-win -L 'wine' -j 1
+    wineboot -i >/dev/null 2>&1 || true
+    run_ctest wine --test-dir build-win -L '^wine$' -j 1
+    win_ok=1
   fi
 else
   echo "== this machine cannot run 32-bit programs: the 32-bit build is compiled, its tests run from the 64-bit build"
   build windows --target vantorel-driver Vantorel_Cpp VantorelDriverCLRGlue Quarn_Cpp vantorelctl
   if build windows64; then
-    export WINEPREFIX="$HOME/.wine-vantorel64"
     /usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1 || true
-    run_ctest wine64 --test-dir build-win64 -L 'wine' -j 1
-    unset WINEPREFIX
+    run_ctest wine64 --test-dir build-win64 -L '^wine$' -j 1
+    win_ok=1
   fi
+fi
+if [ "$win_ok" -eq 1 ] && [ -d build ]; then
+  run_ctest wine-integration --test-dir build -L '^wine-integration$' -j 1
 fi
 
 if [ -d python/tests ]; then

@@ -1,6 +1,6 @@
 // JsonWriter: result.json, the machine-readable summary of a result folder.
 //
-// Layout (documented for users in client/export/README.md):
+// Layout (documented for users in the README, "The result folder"):
 //   { "format": "vantorel-result", "version": 1, "job": ..., "result": ...,
 //     "sample": <index or null>, "created": <ISO 8601 UTC>,
 //     "geometries": [ { "name", "spectrumAngle", "incidenceDeg",

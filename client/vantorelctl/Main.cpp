@@ -1,4 +1,4 @@
-// vantorelctl: command-line client of the driver. See client/README.md.
+// vantorelctl: command-line client of the driver. See the README, "Client library and vantorelctl".
 #include <cstdlib>
 #include <iostream>
 

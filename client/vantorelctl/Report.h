@@ -20,7 +20,7 @@
 
 namespace vantorel::ctl {
 
-// Exit codes of vantorelctl; documented in --help and in client/README.md.
+// Exit codes of vantorelctl; documented in --help and in the README.
 inline constexpr int kExitOk = 0;          // the driver answered result code 0
 inline constexpr int kExitDriverCode = 1;  // the driver answered a non-zero result code
 inline constexpr int kExitUsage = 2;       // bad command line
