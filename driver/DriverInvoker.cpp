@@ -40,7 +40,9 @@ void DriverErrorHandler(void* source, const char* message, std::int32_t code) {
   }
   // A failure of one client's connection ends that client only: the network
   // library returns its failure value and the driver accepts the next client.
-  auto* failed = static_cast<Network::Connection*>(static_cast<Network::IConnection*>(source));
+  // The library reports a connection failure with the Connection itself as
+  // the source.
+  auto* failed = static_cast<Network::Connection*>(source);
   if (code == Network::kReceiveFailedCode && Platform::IsTimeoutError(failed->LastSocketError())) {
     WriteErrorLine(text + ": the client stopped answering keepalive probes; client dropped");
     return;

@@ -59,7 +59,7 @@ TEST(LogRequests, TerminateClosesTheClientWithoutAnswerAndExitsWithZero) {
 TEST(DriverErrorHandler, ConnectionErrorsWriteOneLineAndReturn) {
   FakeConnection connection;
   testing::internal::CaptureStderr();
-  DriverErrorHandler(static_cast<Network::IConnection*>(&connection),
+  DriverErrorHandler(static_cast<Network::Connection*>(&connection),
                      "Connection::Send send return error", 6);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Connection::Send send return error\n");
 }
