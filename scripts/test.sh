@@ -76,7 +76,7 @@ NATIVE_CONFIG=(-DVANTOREL_WIN_DRIVER="$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.
                -DVANTOREL_WINE_LOADER="$WINE_LOADER")
 
 if build default; then
-  run_ctest native --test-dir build -L '^(unit|threads|integration)$' -j "$JOBS"
+  run_ctest native --test-dir build -L '^(unit|threads|integration|robustness)$' -j "$JOBS"
 fi
 
 if build asan; then
@@ -111,6 +111,16 @@ else
 fi
 if [ "$win_ok" -eq 1 ] && [ -d build ]; then
   run_ctest wine-integration --test-dir build -L '^wine-integration$' -j 1
+fi
+
+# Each fuzz target briefly (regressions surface here; long runs: scripts/fuzz.sh 600).
+echo "== fuzz targets, ${FUZZ_SECONDS:-10} s each"
+if scripts/fuzz.sh "${FUZZ_SECONDS:-10}" >"$log_dir/fuzz.log" 2>&1; then
+  tail -n 6 "$log_dir/fuzz.log"
+  passed=$((passed + 1))
+else
+  tail -n 40 "$log_dir/fuzz.log"
+  failed=$((failed + 1)); status=1
 fi
 
 if [ -d python/tests ]; then

@@ -61,8 +61,7 @@ TEST(Event, NamedEventOpenedWhileItsLastHolderLetsGoIsUsable) {
   bool usable = true;
   while (usable && Platform::TickCountMs() - start < 500) {
     auto event = Platform::Event::Create("PlatformTest_Race");
-    usable = event != nullptr && event->Set() &&
-             event->Wait(0) == Platform::EventWait::Signalled;
+    usable = event != nullptr && event->Set() && event->Wait(0) == Platform::EventWait::Signalled;
   }
   stop.store(true);
   releaser.join();
