@@ -57,8 +57,8 @@ void DriverInvoker::RunConnect(const char* eventName, bool network, const std::u
 
   const bool started =
       hEvent != nullptr && device != nullptr && Platform::StartDetachedThread([args, network] {
-        const std::int32_t code = network ? args->device->ConnectNetwork(args->address)
-                                          : args->device->ConnectUsb(0);
+        const std::int32_t code =
+            network ? args->device->ConnectNetwork(args->address) : args->device->ConnectUsb(0);
         args->result.store(code);
         args->finished.store(true);
         args->hEvent->Set();

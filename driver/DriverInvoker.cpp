@@ -97,8 +97,7 @@ bool DriverInvoker::Tick() {
     WriteErrorLine("request failed; client dropped");
   }
   if (!served) {
-    if (connection != nullptr &&
-        connection->LastDropReason() == Network::DropReason::Stalled) {
+    if (connection != nullptr && connection->LastDropReason() == Network::DropReason::Stalled) {
       WriteErrorLine("a frame stopped arriving for " +
                      std::to_string(connection->FrameStallLimit() / 1000) +
                      " s (stalled client); client dropped");
@@ -132,8 +131,8 @@ void DriverInvoker::RegisterHandlers(Network::Connection& target) {
   target.SetDeserializer<MsgGetMeasure>(kGetMeasure, &SerializeMsgGetMeasure);
 
   DriverInvoker* self = this;
-  target.SetHandler<MsgUsbConnect>(
-      kUsbConnect, [self](MsgUsbConnect& msg) { self->UsbConnect(msg.timeoutMs); });
+  target.SetHandler<MsgUsbConnect>(kUsbConnect,
+                                   [self](MsgUsbConnect& msg) { self->UsbConnect(msg.timeoutMs); });
   target.SetHandler<MsgNetworkConnect>(kNetworkConnect, [self](MsgNetworkConnect& msg) {
     self->NetworkConnect(msg.address, msg.timeoutMs);
   });
@@ -143,12 +142,10 @@ void DriverInvoker::RegisterHandlers(Network::Connection& target) {
                                   [self](MsgDeleteJob& msg) { self->DeleteJob(msg.name); });
   target.SetHandler<MsgGetMeasure>(kGetMeasure,
                                    [self](MsgGetMeasure& msg) { self->GetMeasure(msg.name); });
-  target.SetHandler<MsgGetSample>(kGetSample, [self](MsgGetSample& msg) {
-    self->GetSample(msg.name, msg.sampleIndex);
-  });
-  target.SetHandler<MsgAddJob>(kAddJob, [self](MsgAddJob& msg) {
-    self->AddJob(msg.name, msg.make, msg.sampleCount);
-  });
+  target.SetHandler<MsgGetSample>(
+      kGetSample, [self](MsgGetSample& msg) { self->GetSample(msg.name, msg.sampleIndex); });
+  target.SetHandler<MsgAddJob>(
+      kAddJob, [self](MsgAddJob& msg) { self->AddJob(msg.name, msg.make, msg.sampleCount); });
   target.SetHandler<MsgDoJob>(kDoJob, [self](MsgDoJob& msg) { self->DoJob(msg.name); });
   target.SetHandler<MsgCancel>(kCancel, [self](MsgCancel&) { self->Cancel(); });
   target.SetHandler<MsgUserMessage>(kUserMessage,

@@ -50,7 +50,8 @@ std::int32_t ReadSample(DeviceInterface& device, const std::string& name, std::i
 void FillFromSample(VantorelMeasurementsFull& data, ImageContentVector& images,
                     SpectrumContentVector& spectra, LogInterface& log) {
   auto skip = [&log](const std::string& what, const std::string& geometry) {
-    log.Warning(("measurement entry skipped: " + what + " (geometry \"" + geometry + "\")").c_str());
+    log.Warning(
+        ("measurement entry skipped: " + what + " (geometry \"" + geometry + "\")").c_str());
   };
   std::int64_t k = 0;
   for (SpectrumContent& entry : spectra.Items()) {
@@ -129,7 +130,8 @@ void DriverInvoker::CorrectImages(VantorelMeasurementsFull& data) {
     IFloatVector InFloatSpectral(
         std::vector<float>(spectral->second.spectrum.begin(), spectral->second.spectrum.end()));
     IUintVector8 OutCorrectedExr;
-    const std::int32_t code = device->CorrectExrImage(InOriginalExr, OutCorrectedExr, InFloatSpectral);
+    const std::int32_t code =
+        device->CorrectExrImage(InOriginalExr, OutCorrectedExr, InFloatSpectral);
     if (code != 0) {
       // A failed correction leaves no image behind; keep the one we have.
       logger.Warning((std::string("image of geometry \"") + AngleToGeometry(angle) +

@@ -97,7 +97,8 @@ win_ok=0
 if [ "$WIN32_RUNS" -eq 1 ]; then
   if build windows; then
     wineboot -i >/dev/null 2>&1 || true
-    run_ctest wine --test-dir build-win -L '^wine$' -j 1
+    wineserver -p >/dev/null 2>&1 || true
+    run_ctest wine --test-dir build-win -L '^wine$' -j 1 --repeat until-pass:2
     win_ok=1
   fi
 else
@@ -105,7 +106,10 @@ else
   build windows --target vantorel-driver Vantorel_Cpp VantorelDriverCLRGlue Quarn_Cpp vantorelctl
   if build windows64; then
     /usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1 || true
-    run_ctest wine64 --test-dir build-win64 -L '^wine$' -j 1
+    # One persistent wine server for the whole run: a server that exits
+    # between two test programs can reset the next one's connection.
+    /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 || true
+    run_ctest wine64 --test-dir build-win64 -L '^wine$' -j 1 --repeat until-pass:2
     win_ok=1
   fi
 fi
@@ -136,6 +140,9 @@ if [ -d python/tests ]; then
   if [ "$py_rc" -ne 0 ]; then status=1; [ "$bad" -eq 0 ] && failed=$((failed + 1)); fi
 fi
 
+# Stop the persistent wine server of this run.
+if [ "$WIN32_RUNS" -eq 1 ]; then wineserver -k >/dev/null 2>&1 || true
+else /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true; fi
 echo "== finished in $(( $(date +%s) - start )) s"
 rm -rf "$log_dir"
 echo "$passed passed, $failed failed"

@@ -3,8 +3,8 @@ the real driver executable, against that process with its virtual instrument.
 
 Each test gets a fresh driver: a FakeDriver on an ephemeral port, or a new
 driver process on its fixed port 8889 (a path ending in .exe runs under wine).
-Tests that check exact bytes or make the server misbehave need the fake and
-are skipped against the real driver.
+Test classes that check exact bytes or make the server misbehave always run
+against the fake (FakeDriverTestCase), also when VANTOREL_DRIVER is set.
 """
 
 from __future__ import annotations
@@ -32,12 +32,17 @@ class DriverTestCase(unittest.TestCase):
     # Options for the FakeDriver; connect and sample times match the
     # environment given to the real driver's virtual instrument.
     fake_options = {"connect_ms": 50, "sample_ms": 20}
+    # False for classes that need the fake whatever VANTOREL_DRIVER says.
+    real_capable = True
+    # Further environment for the real driver's virtual instrument.
+    sim_env: dict = {}
 
     def setUp(self) -> None:
         self.fake: Optional[FakeDriver] = None
         self.proc: Optional[subprocess.Popen] = None
-        if REAL_DRIVER:
+        if REAL_DRIVER and self.real_capable:
             env = dict(os.environ, VANTOREL_SIM_CONNECT_MS="50", VANTOREL_SIM_SAMPLE_MS="20")
+            env.update(self.sim_env)
             cmd = [REAL_DRIVER]
             if REAL_DRIVER.lower().endswith(".exe"):
                 cmd = ["wine", REAL_DRIVER]
@@ -88,3 +93,9 @@ class DriverTestCase(unittest.TestCase):
             fn(*args)
         self.assertEqual(ctx.exception.code, code, str(ctx.exception))
         return ctx.exception
+
+
+class FakeDriverTestCase(DriverTestCase):
+    """Always the fake driver: exact bytes and misbehaving servers."""
+
+    real_capable = False

@@ -6,6 +6,7 @@ import io
 import json
 import os
 import tempfile
+import time
 
 from vantorel import GEOMETRY_NAMES, cli
 from tests.harness import DriverTestCase
@@ -13,10 +14,17 @@ from tests.harness import DriverTestCase
 
 class CommandLineTest(DriverTestCase):
     def run_cli(self, *args):
-        out, err = io.StringIO(), io.StringIO()
-        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
-            status = cli.main(["--port", str(self.port), *args])
-        return status, out.getvalue(), err.getvalue()
+        # The driver serves one client at a time: a run that finds it between
+        # two clients (or still starting) is refused and tried again.
+        deadline = time.monotonic() + 10.0
+        while True:
+            out, err = io.StringIO(), io.StringIO()
+            with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+                status = cli.main(["--port", str(self.port), *args])
+            refused = status == 3 and ("refused" in err.getvalue() or "reset" in err.getvalue())
+            if not refused or "--no-connect" in args or time.monotonic() > deadline:
+                return status, out.getvalue(), err.getvalue()
+            time.sleep(0.05)
 
     def test_jobs_and_measure_write_the_result_files(self):
         c = self.client()

@@ -166,3 +166,23 @@ class TerminateTest(DriverTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class LargeAnswerTest(DriverTestCase):
+    # Images of 1200 px make one sample's answer about 20 MB.
+    sim_env = {"VANTOREL_SIM_IMAGE_PX": "1200"}
+
+    @unittest.skipUnless(REAL_DRIVER, "needs the real driver's virtual instrument")
+    def test_sample_of_about_twenty_megabytes(self):
+        c = self.client(timeout=60.0)
+        c.connect_usb(5000)
+        c.add_job("Big", "silver", 1)
+        c.run_job("Big")
+        self.wait_measured(c, "Big", limit_s=60.0)
+        sample = c.sample("Big", 0)
+        sizes = [len(g.exr) for g in sample.geometries if g.exr is not None]
+        self.assertEqual(len(sizes), 6)
+        self.assertGreater(sum(sizes), 15_000_000)
+        for g in sample.geometries:
+            if g.exr is not None and len(g.exr):
+                self.assertEqual(bytes(g.exr[:4]), b"\x76\x2f\x31\x01")

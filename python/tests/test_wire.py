@@ -10,7 +10,7 @@ import vantorel
 from vantorel import ProtocolError, VantorelError, error_text
 from tests import fake_driver
 from tests.fake_driver import IMAGE_GEOMETRIES, Hangup, frame
-from tests.harness import DriverTestCase, fake_only
+from tests.harness import FakeDriverTestCase
 
 JOB_INFO_J1 = bytes.fromhex("00000000 01000000 020000004A31 01000000 05000000 01")
 LOG_OK = bytes.fromhex("00000000 03000000 6F6B00")
@@ -20,8 +20,7 @@ def header(size, type_id):
     return struct.pack("<IIQ", size, 0, type_id)
 
 
-@fake_only
-class RequestBytesTest(DriverTestCase):
+class RequestBytesTest(FakeDriverTestCase):
     fake_options = {}
 
     def test_every_request_is_framed_byte_exact(self):
@@ -68,8 +67,7 @@ class RequestBytesTest(DriverTestCase):
         self.assertFalse(c.closed)
 
 
-@fake_only
-class AnswerDecodingTest(DriverTestCase):
+class AnswerDecodingTest(FakeDriverTestCase):
     fake_options = {}
 
     def answer(self, type_id, payload):
@@ -135,8 +133,7 @@ class AnswerDecodingTest(DriverTestCase):
         self.assertEqual(c.jobs()[0].name, "big")  # the stream is still in step
 
 
-@fake_only
-class BrokenAnswerTest(DriverTestCase):
+class BrokenAnswerTest(FakeDriverTestCase):
     """Every broken answer raises ProtocolError quickly and closes the client."""
 
     fake_options = {}

@@ -14,7 +14,8 @@ std::vector<std::uint8_t> UsbBody(std::uint32_t timeoutMs) {
   return body;
 }
 
-std::vector<std::uint8_t> NetworkBody(std::array<std::uint8_t, 4> address, std::uint32_t timeoutMs) {
+std::vector<std::uint8_t> NetworkBody(std::array<std::uint8_t, 4> address,
+                                      std::uint32_t timeoutMs) {
   MsgNetworkConnect msg{};
   std::memcpy(msg.address, address.data(), 4);
   msg.timeoutMs = timeoutMs;

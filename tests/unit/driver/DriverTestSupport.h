@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fakes/FakeConnection.h"
-#include "fakes/FakeDevice.h"
 #include "device/GlueInterface.h"
 #include "driver/DriverInvoker.h"
+#include "fakes/FakeConnection.h"
+#include "fakes/FakeDevice.h"
 #include "messages/ByteBuffer.h"
 #include "messages/Messages.h"
 

@@ -15,8 +15,7 @@ TEST(LogRequests, LogTextCarriesOneTerminatingZeroAndTheDeviceCode) {
   auto frames = h.Serve();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].type, 12u);
-  EXPECT_EQ(frames[0].body,
-            (std::vector<std::uint8_t>{0, 0, 0, 0, 3, 0, 0, 0, 'o', 'k', 0}));
+  EXPECT_EQ(frames[0].body, (std::vector<std::uint8_t>{0, 0, 0, 0, 3, 0, 0, 0, 'o', 'k', 0}));
 
   h.device.log.clear();
   h.device.getLogResult = 3001;

@@ -21,7 +21,8 @@ class MeasurementRequests : public ::testing::Test {
     h.device.jobs = {{"J0", 0, 2004}, {"J1", 2, 2004}};
   }
   MsgAnswerGetSample ServeSample(std::string name, std::int32_t index) {
-    h.AddSerialized(Protocol::kGetSample, SampleMsg(std::move(name), index), &SerializeMsgGetSample);
+    h.AddSerialized(Protocol::kGetSample, SampleMsg(std::move(name), index),
+                    &SerializeMsgGetSample);
     const auto frames = h.Serve();
     EXPECT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames.at(0).type, Protocol::kGetSample);
