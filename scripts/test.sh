@@ -71,7 +71,8 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
 else
   WIN32_RUNS=0; WIN_TEST_BUILD=build-win64; WINE_LOADER=/usr/lib/wine/wine64
 fi
-export WINEPREFIX="$HOME/.wine-vantorel-$WIN_TEST_BUILD"
+# A caller may choose its own prefix (two checkouts testing side by side).
+export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vantorel-$WIN_TEST_BUILD}"
 NATIVE_CONFIG=(-DVANTOREL_WIN_DRIVER="$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.exe"
                -DVANTOREL_WINE_LOADER="$WINE_LOADER")
 
