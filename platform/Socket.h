@@ -57,6 +57,34 @@ IoResult ReceiveSome(SocketHandle socket, void* buffer, std::size_t count);
 // body usually arrives with its header).
 IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count);
 
+// One block of a gathered send.
+struct ConstBuffer {
+  const void* data;
+  std::size_t size;
+};
+
+enum class SendStatus {
+  Sent,     // every byte was handed to the socket
+  Stalled,  // the peer accepted no byte for the stall limit
+  Failed,   // the socket failed; `error` holds the OS code
+};
+
+struct SendOutcome {
+  SendStatus status;
+  std::size_t sent;  // bytes handed over before the outcome
+  int error;         // OS error code when status is Failed, else 0
+};
+
+// Hands every byte of `parts`, in order, to a connected socket as one stream.
+// Never waits longer than `stallLimitMs` (kWaitForever: no limit) for the
+// peer to accept another byte: a peer that keeps accepting, however slowly,
+// gets everything; one that accepts nothing for that long ends the send with
+// Stalled. The parts go out gathered, with as few system calls as the peer's
+// pace allows. Works on blocking and non-blocking sockets alike (a blocking
+// socket is left blocking).
+SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::size_t partCount,
+                          std::uint32_t stallLimitMs);
+
 enum class Readiness { Read, Write, Except };
 enum class WaitStatus { Ready, TimedOut, Failed };
 
@@ -85,11 +113,12 @@ struct KeepAliveSettings {
 };
 
 // Enables TCP keepalive with the given timings. POSIX rounds the times up to
-// whole seconds and uses probeCount; Windows fixes the probe count itself.
+// whole seconds. Windows sets the probe count where the system allows it
+// (Windows 10 version 1703 and later); older systems send 10 probes.
 bool SetKeepAlive(SocketHandle socket, const KeepAliveSettings& settings);
 
-// Reads the keepalive settings back. POSIX fills every field; Windows can
-// only read `enabled` and leaves the others 0.
+// Reads the keepalive settings back. POSIX fills every field; Windows fills
+// the timings only where the system can report them (else 0).
 bool GetKeepAlive(SocketHandle socket, KeepAliveSettings& settings);
 
 enum class ListenStep { None, Create, ReuseAddress, Bind, Listen };
@@ -136,5 +165,15 @@ std::string ResolveErrorText(int error);
 
 // True for the OS code meaning "timed out" (ETIMEDOUT / WSAETIMEDOUT).
 bool IsTimeoutError(int error);
+
+// True for the OS codes with which a connection ends when the peer stopped
+// answering keepalive probes: ETIMEDOUT on POSIX; WSAETIMEDOUT or
+// WSAENETRESET on Windows.
+bool IsKeepAliveDropError(int error);
+
+// True for accept failures that concern one incoming connection or a passing
+// state of the system rather than the listening socket: the same listener can
+// accept again after them.
+bool IsTransientAcceptError(int error);
 
 }  // namespace Platform

@@ -7,7 +7,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/GatherCursor.h"
 #include "platform/Time.h"
 
 namespace Platform {
@@ -98,6 +101,61 @@ IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count) {
     if (IsWouldBlock(errno)) return {IoStatus::WouldBlock, 0, 0};
     return {IoStatus::Failed, 0, errno};
   }
+}
+
+SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::size_t partCount,
+                          std::uint32_t stallLimitMs) {
+  // Blocks per call: within every system's IOV_MAX.
+  constexpr std::size_t kMaxBlocks = 64;
+  // While the peer's window is shut the wait is sliced, so that bytes the
+  // peer takes from the send queue count as progress even before there is
+  // room for the next call (POLLOUT waits for a good part of the buffer).
+  constexpr std::uint32_t kSliceMs = 250;
+  const int fd = Fd(socket);
+  GatherCursor cursor(parts, partCount);
+  std::size_t sent = 0;
+  std::uint64_t lastProgress = TickCountMs();
+  int lastQueued = -1;
+  while (!cursor.Done()) {
+    iovec blocks[kMaxBlocks];
+    std::size_t count = 0;
+    cursor.Fill(
+        [&](const std::uint8_t* data, std::size_t length) {
+          blocks[count++] = iovec{const_cast<std::uint8_t*>(data), length};
+        },
+        kMaxBlocks, static_cast<std::size_t>(SSIZE_MAX));
+    msghdr message{};
+    message.msg_iov = blocks;
+    message.msg_iovlen = count;
+    const ssize_t done = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (done > 0) {
+      cursor.Advance(static_cast<std::size_t>(done));
+      sent += static_cast<std::size_t>(done);
+      lastProgress = TickCountMs();
+      lastQueued = -1;
+      continue;
+    }
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0 && !IsWouldBlock(errno)) return {SendStatus::Failed, sent, errno};
+
+    std::uint32_t wait = kWaitForever;
+    if (stallLimitMs != kWaitForever) {
+      const std::uint64_t idle = TickCountMs() - lastProgress;
+      if (idle >= stallLimitMs) return {SendStatus::Stalled, sent, 0};
+      const std::uint64_t left = stallLimitMs - idle;
+      wait = left < kSliceMs ? static_cast<std::uint32_t>(left) : kSliceMs;
+    }
+    const WaitResult ready = PollFor(fd, POLLOUT, wait);
+    if (ready.status == WaitStatus::Failed) return {SendStatus::Failed, sent, ready.error};
+    if (ready.status == WaitStatus::TimedOut) {
+      int queued = 0;
+      if (ioctl(fd, TIOCOUTQ, &queued) == 0) {
+        if (lastQueued >= 0 && queued < lastQueued) lastProgress = TickCountMs();
+        lastQueued = queued;
+      }
+    }
+  }
+  return {SendStatus::Sent, sent, 0};
 }
 
 WaitResult WaitReady(SocketHandle socket, Readiness what, std::uint32_t timeoutMs) {
@@ -246,5 +304,34 @@ std::string ResolveErrorText(int error) {
 }
 
 bool IsTimeoutError(int error) { return error == ETIMEDOUT; }
+
+bool IsKeepAliveDropError(int error) { return error == ETIMEDOUT; }
+
+bool IsTransientAcceptError(int error) {
+  // The errors accept(2) passes on for a connection that failed before it
+  // was taken, and the shortages of descriptors and memory that pass.
+  switch (error) {
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+#if defined(ENONET)
+    case ENONET:
+#endif
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case EPERM:
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case EINTR:
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace Platform

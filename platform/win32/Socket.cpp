@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/GatherCursor.h"
+#include "platform/Time.h"
 #include "platform/win32/WideText.h"
 
 namespace Platform {
@@ -85,6 +87,61 @@ IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count) {
   return ReceiveSome(socket, buffer, count < waiting ? count : static_cast<std::size_t>(waiting));
 }
 
+SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::size_t partCount,
+                          std::uint32_t stallLimitMs) {
+  constexpr std::size_t kMaxBlocks = 64;
+  // Winsock has no per-call "don't wait" flag: the socket is non-blocking for
+  // the send and blocking again afterwards, so a stalled peer cannot hold a
+  // blocking send forever.
+  const SOCKET s = Sock(socket);
+  GatherCursor cursor(parts, partCount);
+  if (cursor.Done()) return {SendStatus::Sent, 0, 0};
+  if (!SetNonBlocking(socket, true)) return {SendStatus::Failed, 0, WSAGetLastError()};
+  std::size_t sent = 0;
+  std::uint64_t lastProgress = TickCountMs();
+  SendOutcome outcome{SendStatus::Sent, 0, 0};
+  while (!cursor.Done()) {
+    WSABUF blocks[kMaxBlocks];
+    DWORD count = 0;
+    cursor.Fill(
+        [&](const std::uint8_t* data, std::size_t length) {
+          blocks[count].buf = reinterpret_cast<char*>(const_cast<std::uint8_t*>(data));
+          blocks[count].len = static_cast<ULONG>(length);
+          ++count;
+        },
+        kMaxBlocks, std::size_t{1} << 30);
+    DWORD done = 0;
+    if (WSASend(s, blocks, count, &done, 0, nullptr, nullptr) == 0) {
+      cursor.Advance(done);
+      sent += done;
+      if (done > 0) lastProgress = TickCountMs();
+      continue;
+    }
+    const int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
+      outcome = {SendStatus::Failed, sent, error};
+      break;
+    }
+    std::uint32_t wait = kWaitForever;
+    if (stallLimitMs != kWaitForever) {
+      const std::uint64_t idle = TickCountMs() - lastProgress;
+      if (idle >= stallLimitMs) {
+        outcome = {SendStatus::Stalled, sent, 0};
+        break;
+      }
+      wait = static_cast<std::uint32_t>(stallLimitMs - idle);
+    }
+    const WaitResult ready = SelectOne(s, Readiness::Write, wait, false);
+    if (ready.status == WaitStatus::Failed) {
+      outcome = {SendStatus::Failed, sent, ready.error};
+      break;
+    }
+  }
+  SetNonBlocking(socket, false);
+  if (outcome.status == SendStatus::Sent) outcome.sent = sent;
+  return outcome;
+}
+
 WaitResult WaitReady(SocketHandle socket, Readiness what, std::uint32_t timeoutMs) {
   return SelectOne(Sock(socket), what, timeoutMs, false);
 }
@@ -100,14 +157,30 @@ bool SetNoDelay(SocketHandle socket, bool on) {
                     sizeof value) == 0;
 }
 
+// Option numbers of Windows 10 (version 1703 and later) that the mingw-w64
+// headers lack: seconds of quiet before the first probe, unanswered probes
+// before the drop, seconds between probes.
+constexpr int kTcpKeepIdleOption = 3;       // TCP_KEEPALIVE
+constexpr int kTcpKeepCountOption = 16;     // TCP_KEEPCNT
+constexpr int kTcpKeepIntervalOption = 17;  // TCP_KEEPINTVL
+
 bool SetKeepAlive(SocketHandle socket, const KeepAliveSettings& settings) {
   tcp_keepalive values{};
   values.onoff = settings.enabled ? 1 : 0;
   values.keepalivetime = settings.idleMs;
   values.keepaliveinterval = settings.intervalMs;
   DWORD returned = 0;
-  return WSAIoctl(Sock(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
-                  nullptr, nullptr) == 0;
+  if (WSAIoctl(Sock(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+               nullptr, nullptr) != 0) {
+    return false;
+  }
+  if (settings.enabled && settings.probeCount > 0) {
+    // Best effort: older systems fix the count themselves (10 probes).
+    const DWORD count = settings.probeCount > 255 ? 255 : settings.probeCount;
+    setsockopt(Sock(socket), IPPROTO_TCP, kTcpKeepCountOption,
+               reinterpret_cast<const char*>(&count), sizeof count);
+  }
+  return true;
 }
 
 bool GetKeepAlive(SocketHandle socket, KeepAliveSettings& settings) {
@@ -119,6 +192,19 @@ bool GetKeepAlive(SocketHandle socket, KeepAliveSettings& settings) {
   }
   settings = KeepAliveSettings{};
   settings.enabled = enabled != FALSE;
+  // Systems without the per-socket options leave the timings 0.
+  auto read = [socket](int option) -> std::uint32_t {
+    DWORD value = 0;
+    int size = sizeof value;
+    if (getsockopt(Sock(socket), IPPROTO_TCP, option, reinterpret_cast<char*>(&value), &size) !=
+        0) {
+      return 0;
+    }
+    return value;
+  };
+  settings.idleMs = read(kTcpKeepIdleOption) * 1000;
+  settings.intervalMs = read(kTcpKeepIntervalOption) * 1000;
+  settings.probeCount = read(kTcpKeepCountOption);
   return true;
 }
 
@@ -220,5 +306,23 @@ std::string SocketErrorText(int error) {
 std::string ResolveErrorText(int error) { return SocketErrorText(error); }
 
 bool IsTimeoutError(int error) { return error == WSAETIMEDOUT; }
+
+bool IsKeepAliveDropError(int error) { return error == WSAETIMEDOUT || error == WSAENETRESET; }
+
+bool IsTransientAcceptError(int error) {
+  switch (error) {
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETDOWN:
+    case WSAEMFILE:
+    case WSAENOBUFS:
+    case WSAEINTR:
+    case WSAEINPROGRESS:
+    case WSAEWOULDBLOCK:
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace Platform
