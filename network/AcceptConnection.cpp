@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/Socket.h"
+#include "platform/Time.h"
 
 namespace Network {
 namespace {
@@ -40,6 +41,11 @@ void InitializeSockets() {
 Connection* AcceptConnection(std::uint16_t port) { return AcceptConnection(port, nullptr); }
 
 Connection* AcceptConnection(std::uint16_t port, AcceptFailure* failure) {
+  return AcceptConnection(port, failure, &Platform::AcceptClient);
+}
+
+Connection* AcceptConnection(std::uint16_t port, AcceptFailure* failure,
+                             AcceptClientFunction acceptClient) {
   AcceptFailure local;
   AcceptFailure& outcome = failure != nullptr ? *failure : local;
   outcome = AcceptFailure{};
@@ -52,11 +58,18 @@ Connection* AcceptConnection(std::uint16_t port, AcceptFailure* failure) {
   }
   Closer closer{listening.socket};
 
-  int error = 0;
-  const Platform::SocketHandle client = Platform::AcceptClient(listening.socket, &error);
-  if (client == Platform::kInvalidSocket) {
-    outcome = {AcceptStep::Accept, error};
-    return nullptr;
+  Platform::SocketHandle client = Platform::kInvalidSocket;
+  for (;;) {
+    int error = 0;
+    client = acceptClient(listening.socket, &error);
+    if (client != Platform::kInvalidSocket) break;
+    if (!Platform::IsTransientAcceptError(error)) {
+      outcome = {AcceptStep::Accept, error};
+      return nullptr;
+    }
+    // The failure concerned one incoming connection, or a shortage that
+    // passes; the listener stays usable.
+    Platform::SleepMs(kAcceptRetryPauseMs);
   }
   // Both are best effort: a socket without them still serves its client.
   Platform::SetNoDelay(client, true);

@@ -55,6 +55,10 @@ const char* DropReasonText(DropReason reason) {
       return "out of memory for a message";
     case DropReason::ExceptionThrown:
       return "message handling threw";
+    case DropReason::SendStalled:
+      return "client stopped reading";
+    case DropReason::SendFailed:
+      return "sending an answer failed";
   }
   return "unknown reason";
 }
@@ -138,9 +142,8 @@ PartialReceive Connection::ReceiveAvailable(void* buffer, std::size_t count, std
   if (count == 0) return {0, ReceiveStatus::Data};
   // Without a time-out a blocking receive is the wait itself; with one, bytes
   // that are already waiting are taken without a readiness wait first.
-  Platform::IoResult io = waitMs == kNoTimeout
-                              ? Platform::ReceiveSome(socket, buffer, count)
-                              : Platform::ReceiveSomeNow(socket, buffer, count);
+  Platform::IoResult io = waitMs == kNoTimeout ? Platform::ReceiveSome(socket, buffer, count)
+                                               : Platform::ReceiveSomeNow(socket, buffer, count);
   for (;;) {
     switch (io.status) {
       case Platform::IoStatus::Transferred:
@@ -167,18 +170,46 @@ PartialReceive Connection::ReceiveAvailable(void* buffer, std::size_t count, std
   }
 }
 
+bool Connection::SendBroken() {
+  switch (sendState) {
+    case Platform::SendStatus::Sent:
+      return false;
+    case Platform::SendStatus::Stalled:
+      lastDrop = DropReason::SendStalled;
+      return true;
+    case Platform::SendStatus::Failed:
+      lastDrop = DropReason::SendFailed;
+      return true;
+  }
+  return true;
+}
+
 std::string Connection::LastSocketErrorText() const {
   return lastSocketError == 0 ? std::string() : Platform::SocketErrorText(lastSocketError);
+}
+
+Platform::SendStatus Connection::SendParts(const Platform::ConstBuffer* parts, std::size_t count) {
+  const Platform::SendOutcome outcome =
+      Platform::SendAllWithin(socket, parts, count, sendStallLimitMs);
+  if (outcome.status == Platform::SendStatus::Failed) {
+    RecordSocketError(outcome.error);
+    ReportText(this, kSendFailedCode, "Connection::Send send return error");
+  }
+  return outcome.status;
 }
 
 bool Connection::SendFrame(std::size_t typeId, std::uint8_t* frame, std::size_t frameSize) {
   const std::size_t bodySize = frameSize - kMessageHeaderSize;
   if (bodySize > std::numeric_limits<std::uint32_t>::max()) return false;
+  // Nothing more goes to a peer that stopped taking an earlier answer.
+  if (sendState != Platform::SendStatus::Sent) return false;
   MessageHeader header;
   header.size = static_cast<std::uint32_t>(bodySize);
   header.type = static_cast<std::uint32_t>(typeId);
   WriteHeader(header, frame);
-  return Send(frame, frameSize, kNoTimeout);
+  const Platform::ConstBuffer whole{frame, frameSize};
+  sendState = SendParts(&whole, 1);
+  return sendState == Platform::SendStatus::Sent;
 }
 
 bool Connection::ReadFrameBytes(void* buffer, std::size_t count, bool frameStart) {
@@ -212,6 +243,7 @@ bool Connection::ReadFrameBytes(void* buffer, std::size_t count, bool frameStart
 
 bool Connection::ReceiveWithHandlers(std::int32_t timeoutMs) {
   lastDrop = DropReason::None;
+  if (SendBroken()) return false;
   const std::uint64_t start = Platform::TickCountMs();
   // Unsigned wrap-around keeps a negative time-out other than -1 well defined.
   const std::uint64_t deadline =
@@ -268,6 +300,8 @@ bool Connection::ReceiveWithHandlers(std::int32_t timeoutMs) {
     }
     lastDrop = DropReason::None;
     ownBuffer.reset();
+    // A client that stopped taking its answer is not read any further.
+    if (SendBroken()) return false;
     if (Platform::TickCountMs() > deadline) return true;
   }
 }

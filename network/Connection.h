@@ -51,6 +51,11 @@ inline constexpr std::size_t kDefaultReceiveBufferSize = 33554432;
 // Waiting for the first byte of a frame is unlimited.
 inline constexpr std::uint32_t kFrameStallLimitMs = 10000;
 
+// Once an answer has started, the client must keep taking it: an answer of
+// which the client accepts no byte for this long drops the connection. An
+// answer that keeps moving, however slowly, is never cut.
+inline constexpr std::uint32_t kSendStallLimitMs = 10000;
+
 // Why the last ReceiveWithHandlers call returned false (or threw).
 enum class DropReason {
   None,                // the last call returned true (or none was made)
@@ -64,6 +69,8 @@ enum class DropReason {
   NoDeserializer,      // message type that cannot travel raw had no reader
   OutOfMemory,         // a receive buffer or message object was refused
   ExceptionThrown,     // deserializing or the handler threw
+  SendStalled,         // the peer accepted no byte of an answer for the send stall limit
+  SendFailed,          // sending an answer failed (reported, see LastSocketError)
 };
 
 // A short English description, e.g. "frame stalled".
@@ -135,11 +142,13 @@ class Connection : public IConnection {
   bool SetSerializer(std::size_t typeId, ByteBuffer& (*fn)(ByteBuffer&, Msg&));
 
   // Sends `*value` as one frame under `typeId` (zero-extended), header and
-  // body in a single Send without time-out: serialized when a serializer is
+  // body as one stream (SendParts): serialized when a serializer is
   // registered for `typeId` (it must be for T), else the raw bytes of T.
   // False, with nothing sent, for a null value, a serializer of another type,
-  // a T that cannot travel raw or a body above 4 GiB; false when Send failed
-  // (reported). Serializing may throw std::bad_alloc.
+  // a T that cannot travel raw or a body above 4 GiB. False when the send
+  // failed (reported, code 6) or stalled (see SetSendStallLimit): the
+  // connection is then broken and ReceiveWithHandlers ends with false once
+  // the running handler returns. Serializing may throw std::bad_alloc.
   template <typename T>
   bool SendMsg(std::size_t typeId, const T* value);
 
@@ -158,11 +167,22 @@ class Connection : public IConnection {
   // switches it off).
   void SetFrameStallLimit(std::uint32_t ms) { stallLimitMs = ms; }
   std::uint32_t FrameStallLimit() const { return stallLimitMs; }
+  // How long an answer may wait for the peer to accept another byte
+  // (default kSendStallLimitMs; kNoTimeout switches it off).
+  void SetSendStallLimit(std::uint32_t ms) { sendStallLimitMs = ms; }
+  std::uint32_t SendStallLimit() const { return sendStallLimitMs; }
 
   Platform::SocketHandle Socket() const { return socket; }
 
  protected:
   void RecordSocketError(int error) { lastSocketError = error; }
+
+  // Hands the bytes of `parts`, in order, to the peer as one stream. The
+  // socket implementation waits at most SendStallLimit() for the peer to
+  // accept another byte (Stalled, not reported); a failing socket is
+  // reported with code 6 (Failed). A subclass that moves bytes itself
+  // overrides this.
+  virtual Platform::SendStatus SendParts(const Platform::ConstBuffer* parts, std::size_t count);
 
  private:
   template <typename Msg, typename Fn>
@@ -170,6 +190,8 @@ class Connection : public IConnection {
                        std::size_t typeId, Fn fn);
   // Fills the header of `frame` (size = frameSize - 16) and sends it whole.
   bool SendFrame(std::size_t typeId, std::uint8_t* frame, std::size_t frameSize);
+  // True, with lastDrop set, once an answer failed or stalled.
+  bool SendBroken();
   // Reads exactly `count` bytes of a frame; false with lastDrop set.
   bool ReadFrameBytes(void* buffer, std::size_t count, bool frameStart);
 
@@ -178,6 +200,9 @@ class Connection : public IConnection {
   std::map<std::size_t, std::unique_ptr<ISerializerFuncWrapper>> deserializers;
   std::map<std::size_t, std::unique_ptr<ISerializerFuncWrapper>> serializers;
   std::uint32_t stallLimitMs = kFrameStallLimitMs;
+  std::uint32_t sendStallLimitMs = kSendStallLimitMs;
+  // Sent when no answer has failed; otherwise the connection is broken.
+  Platform::SendStatus sendState = Platform::SendStatus::Sent;
   DropReason lastDrop = DropReason::None;
   int lastSocketError = 0;
 };

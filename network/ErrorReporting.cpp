@@ -61,15 +61,25 @@ void ReleaseWithHook(void* block) { g_release.load(std::memory_order_relaxed)(bl
 
 namespace {
 
+// Marks this thread as reporting an allocation failure for the life of the
+// guard, so that the flag is cleared on every way out, a handler that throws
+// included.
+class ReportingAllocation {
+ public:
+  ReportingAllocation() { t_reportingAllocation = true; }
+  ~ReportingAllocation() { t_reportingAllocation = false; }
+  ReportingAllocation(const ReportingAllocation&) = delete;
+  ReportingAllocation& operator=(const ReportingAllocation&) = delete;
+};
+
 void* AllocateReported(std::size_t size) {
   void* block = AllocateWithHook(size == 0 ? 1 : size);
   if (block == nullptr && !t_reportingAllocation) {
-    t_reportingAllocation = true;
+    const ReportingAllocation guard;
     ReportError(nullptr, kAllocationFailedCode,
                 "Memory allocation failed. Can't allocate %zu bytes. Network library can work "
                 "unstable",
                 size);
-    t_reportingAllocation = false;
   }
   return block;
 }

@@ -78,6 +78,20 @@ bool FakeConnection::Send(const void* data, std::size_t count, std::uint32_t) {
   return true;
 }
 
+Platform::SendStatus FakeConnection::SendParts(const Platform::ConstBuffer* parts,
+                                               std::size_t count) {
+  if (stallSends) return Platform::SendStatus::Stalled;
+  // The parts of one frame are recorded as one Send call, as a socket sends
+  // them as one stream.
+  std::vector<std::uint8_t> joined;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto* bytes = static_cast<const std::uint8_t*>(parts[i].data);
+    joined.insert(joined.end(), bytes, bytes + parts[i].size);
+  }
+  return Send(joined.data(), joined.size(), Network::kNoTimeout) ? Platform::SendStatus::Sent
+                                                                 : Platform::SendStatus::Failed;
+}
+
 std::size_t FakeConnection::Receive(void* buffer, std::size_t count, std::uint32_t timeoutMs) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   std::size_t received = 0;

@@ -32,6 +32,8 @@ class FakeConnection : public Network::Connection {
   void SetMaxChunk(std::size_t bytes) { maxChunk = bytes; }
   // Every Send fails (reported with code 6).
   void SetFailSends(bool fail) { failSends = fail; }
+  // Every frame sent stalls: the peer takes no byte of it (not reported).
+  void SetStallSends(bool stall) { stallSends = stall; }
 
   // One entry per Send call, the bytes of that call.
   const std::vector<std::vector<std::uint8_t>>& SendCalls() const { return sendCalls; }
@@ -53,6 +55,9 @@ class FakeConnection : public Network::Connection {
   Network::PartialReceive ReceiveAvailable(void* buffer, std::size_t count,
                                            std::uint32_t waitMs) override;
 
+ protected:
+  Platform::SendStatus SendParts(const Platform::ConstBuffer* parts, std::size_t count) override;
+
  private:
   struct Step {
     std::vector<std::uint8_t> bytes;
@@ -66,6 +71,7 @@ class FakeConnection : public Network::Connection {
   bool hangAtEnd = false;
   std::size_t maxChunk = 0;
   bool failSends = false;
+  bool stallSends = false;
   std::vector<std::vector<std::uint8_t>> sendCalls;
   std::size_t bytesRead = 0;
   int timeOuts = 0;

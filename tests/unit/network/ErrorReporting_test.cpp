@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "network/AcceptConnection.h"
 #include "network/ErrorReporting.h"
@@ -87,6 +88,29 @@ TEST(AllocationHooks, FailedAllocationsReportCode3ThenNullOrBadAlloc) {
   hooks.FailSize(0);
 }
 
+struct HandlerThrew {};
+int g_throwingCalls = 0;
+void ThrowingHandler(void*, const char*, std::int32_t code) {
+  if (code != 3) return;
+  ++g_throwingCalls;
+  throw HandlerThrew{};
+}
+
+TEST(AllocationHooks, AHandlerThatThrowsLeavesLaterFailuresReported) {
+  nettest::CountingHooks hooks;
+  Network::SetErrorHandler(&ThrowingHandler);
+  g_throwingCalls = 0;
+  hooks.FailSize(4000);
+  // Each failure reaches the handler: the guard against a report inside a
+  // report is released when the handler's exception passes through.
+  for (int round = 1; round <= 2; ++round) {
+    EXPECT_THROW(Keep(new char[4000]), HandlerThrew);
+    EXPECT_EQ(g_throwingCalls, round);
+  }
+  hooks.FailSize(0);
+  Network::SetErrorHandler(nullptr);
+}
+
 TEST(AllocationHooks, EveryFormOfNewAndDeleteGoesThroughTheHooks) {
   nettest::CountingHooks hooks;
   auto* single = Keep(new int(7));
@@ -126,6 +150,63 @@ TEST(AllocationHooks, AcceptConnectionGivesNullWhenTheConnectionCannotBeAllocate
                                std::to_string(sizeof(Network::Connection)) +
                                " bytes. Network library can work unstable";
   EXPECT_EQ(std::string(errors.At(0).text), expected);
+}
+
+// Accept steps that fail as an incoming connection can (reset before it was
+// taken, descriptors exhausted for a moment) and one that says the listener
+// itself is unusable.
+#if defined(_WIN32)
+constexpr int kResetBeforeAccept = 10054;  // WSAECONNRESET
+constexpr int kNoDescriptors = 10024;      // WSAEMFILE
+constexpr int kNotASocket = 10038;         // WSAENOTSOCK
+#else
+constexpr int kResetBeforeAccept = 103;  // ECONNABORTED
+constexpr int kNoDescriptors = 24;       // EMFILE
+constexpr int kNotASocket = 88;          // ENOTSOCK
+#endif
+std::vector<int> g_acceptErrors;
+int g_acceptCalls = 0;
+Platform::SocketHandle ScriptedAccept(Platform::SocketHandle listener, int* error) {
+  if (static_cast<std::size_t>(g_acceptCalls) < g_acceptErrors.size()) {
+    // Fail only once a client waits, as a real accept would.
+    Platform::WaitReady(listener, Platform::Readiness::Read, 5000);
+    *error = g_acceptErrors[g_acceptCalls++];
+    return Platform::kInvalidSocket;
+  }
+  ++g_acceptCalls;
+  return Platform::AcceptClient(listener, error);
+}
+
+TEST(AcceptConnection, PassingAcceptFailuresAreRetriedOthersReturnNull) {
+  nettest::RecordedErrors errors;
+  const struct {
+    std::vector<int> failures;
+    bool accepted;
+    int calls;
+  } cases[] = {
+      {{kResetBeforeAccept, kNoDescriptors, kResetBeforeAccept}, true, 4},
+      {{kResetBeforeAccept, kNotASocket}, false, 2},
+  };
+  for (const auto& c : cases) {
+    g_acceptErrors = c.failures;
+    g_acceptCalls = 0;
+    const std::uint16_t port = nettest::FreePort();
+    Network::Connection* accepted = nullptr;
+    Network::AcceptFailure failure;
+    std::thread server(
+        [&] { accepted = Network::AcceptConnection(port, &failure, &ScriptedAccept); });
+    const Platform::SocketHandle client = nettest::ConnectLoopback(port);
+    server.join();
+    EXPECT_EQ(accepted != nullptr, c.accepted);
+    EXPECT_EQ(g_acceptCalls, c.calls);
+    if (!c.accepted) {
+      EXPECT_EQ(failure.step, Network::AcceptStep::Accept);
+      EXPECT_EQ(failure.error, kNotASocket);
+    }
+    delete accepted;
+    Platform::CloseSocket(client);
+  }
+  EXPECT_EQ(errors.Count(), 0);
 }
 
 }  // namespace

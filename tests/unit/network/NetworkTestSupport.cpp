@@ -111,6 +111,11 @@ Platform::SocketHandle ConnectLoopback(std::uint16_t port, std::uint32_t patienc
   }
 }
 
+void SpendATick() {
+  const std::uint64_t start = Platform::TickCountMs();
+  while (Platform::TickCountMs() == start) Platform::SleepMs(1);
+}
+
 bool SendAll(Platform::SocketHandle socket, const void* data, std::size_t count) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   std::size_t sent = 0;

@@ -53,6 +53,12 @@ std::uint16_t FreePort();
 // listens yet. kInvalidSocket when it never succeeds.
 Platform::SocketHandle ConnectLoopback(std::uint16_t port, std::uint32_t patienceMs = 5000);
 
+// Returns once the millisecond tick count has moved on. A handler that must
+// end past a deadline of "now" calls it: the tick of some systems (Windows,
+// Wine) advances in steps of several milliseconds, so a fixed short sleep
+// may not reach the next one.
+void SpendATick();
+
 // Sends all bytes with the platform layer; false on failure.
 bool SendAll(Platform::SocketHandle socket, const void* data, std::size_t count);
 

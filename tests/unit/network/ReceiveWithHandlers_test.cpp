@@ -227,7 +227,7 @@ TEST_F(ReceiveWithHandlers, ReceiveBufferFailuresAreReportedWithCode8) {
 TEST_F(ReceiveWithHandlers, TimeOutZeroReturnsAfterTheFirstSlowMessageMinusOneNever) {
   fake.SetHandler<RawPair>(1, [this](RawPair& pair) {
     pairs.push_back(pair);
-    Platform::SleepMs(20);
+    nettest::SpendATick();
   });
   for (int i = 0; i < 3; ++i) fake.AddBytes(FakeConnection::Frame(1, RawBody(i, i)));
   EXPECT_TRUE(fake.ReceiveWithHandlers(0));

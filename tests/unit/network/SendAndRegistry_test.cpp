@@ -69,6 +69,34 @@ TEST(SendMsg, RefusesWhatItCannotFrameAndReportsFailedSends) {
   EXPECT_STREQ(errors.At(0).text, "Connection::Send send return error");
 }
 
+TEST(SendMsg, AnAnswerThatFailsOrStallsEndsTheLoopOnceItsHandlerReturns) {
+  const struct {
+    bool stall;
+    Network::DropReason drop;
+  } cases[] = {{false, Network::DropReason::SendFailed}, {true, Network::DropReason::SendStalled}};
+  for (const auto& c : cases) {
+    nettest::RecordedErrors errors;
+    FakeConnection fake;
+    fake.SetStallSends(c.stall);
+    fake.SetFailSends(!c.stall);
+    int handled = 0;
+    bool lastSend = true;
+    fake.SetHandler<std::int32_t>(1, [&](std::int32_t& value) {
+      ++handled;
+      lastSend = fake.SendMsg(1, &value);
+      // Nothing more goes to a peer that did not take the first answer.
+      EXPECT_FALSE(fake.SendMsg(1, &value));
+    });
+    for (int i = 0; i < 2; ++i) fake.AddBytes(FakeConnection::Frame(1, Bytes{1, 0, 0, 0}));
+    EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
+    EXPECT_EQ(fake.LastDropReason(), c.drop);
+    EXPECT_FALSE(lastSend);
+    EXPECT_EQ(handled, 1);  // the second request is not read
+    EXPECT_EQ(errors.Count(), c.stall ? 0 : 1);
+    EXPECT_FALSE(fake.ReceiveWithHandlers(-1));  // and stays broken
+  }
+}
+
 // A callable that counts live copies of itself per registration.
 struct CountedHandler {
   int* live;
