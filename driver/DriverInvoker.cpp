@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "messages/Messages.h"
@@ -23,27 +24,79 @@ constexpr std::int32_t kServeWindowMs = 10000;
 // failed, so that a port held by another program does not spin a core.
 constexpr std::uint32_t kListenRetryPauseMs = 10;
 
-void WriteErrorLine(const std::string& text) {
-  std::fputs(("Error: " + text + "\n").c_str(), stderr);
+// What the error handler noticed while this thread served a client. Only the
+// main thread serves, so an allocation that fails on it then was caused by
+// the client's request (a huge body, text or answer): that ends the client,
+// not the process.
+struct ServingState {
+  bool serving = false;
+  // Byte count of the last allocation that failed while serving (0: none).
+  std::size_t failedAllocation = 0;
+  // True once an "Error: " line was written for the client being served.
+  bool lineWritten = false;
+};
+constinit thread_local ServingState t_serving;
+
+// Marks the calling thread as serving a client for the life of the guard.
+class ServingScope {
+ public:
+  ServingScope() { t_serving = ServingState{true, 0, false}; }
+  ~ServingScope() { t_serving.serving = false; }
+  ServingScope(const ServingScope&) = delete;
+  ServingScope& operator=(const ServingScope&) = delete;
+};
+
+// Writes one line "Error: <text>" to standard error without allocating, so
+// that it works when memory is short.
+void WriteErrorLine(const char* text) {
+  std::fputs("Error: ", stderr);
+  std::fputs(text, stderr);
+  std::fputc('\n', stderr);
   std::fflush(stderr);
+  t_serving.lineWritten = true;
+}
+void WriteErrorLine(const std::string& text) { WriteErrorLine(text.c_str()); }
+
+// The line for a client whose request could not get the memory it needed.
+void WriteOutOfMemoryLine() {
+  char line[160];
+  if (t_serving.failedAllocation != 0) {
+    std::snprintf(line, sizeof line,
+                  "out of memory while serving a request (%zu bytes could not be allocated); "
+                  "client dropped",
+                  t_serving.failedAllocation);
+  } else {
+    std::snprintf(line, sizeof line, "out of memory while serving a request; client dropped");
+  }
+  WriteErrorLine(line);
 }
 
 }  // namespace
 
 void DriverErrorHandler(void* source, const char* message, std::int32_t code) {
-  const std::string text = message != nullptr ? message : "";
   if (source == nullptr) {
-    // Not tied to a client (an allocation failure): the process cannot go on
-    // safely.
-    Platform::ShowFatalMessage(text);
+    if (code == Network::kAllocationFailedCode && t_serving.serving) {
+      // Caused by the client being served: the request fails (null or
+      // std::bad_alloc) and the client is dropped with one line naming it.
+      std::size_t size = 0;
+      if (message != nullptr && std::sscanf(message, "%*[^0-9]%zu", &size) == 1) {
+        t_serving.failedAllocation = size;
+      }
+      return;
+    }
+    if (code != Network::kAllocationFailedCode) return;  // e.g. the handler replaced
+    // No client behind it (start-up): the process cannot go on safely.
+    Platform::ShowFatalMessage(message != nullptr ? message : "");
     Platform::ExitImmediately(1);
   }
+  const std::string text = message != nullptr ? message : "";
   // A failure of one client's connection ends that client only: the network
   // library returns its failure value and the driver accepts the next client.
   // The library reports a connection failure with the Connection itself as
   // the source.
   auto* failed = static_cast<Network::Connection*>(source);
-  if (code == Network::kReceiveFailedCode && Platform::IsTimeoutError(failed->LastSocketError())) {
+  if (code == Network::kReceiveFailedCode &&
+      Platform::IsKeepAliveDropError(failed->LastSocketError())) {
     WriteErrorLine(text + ": the client stopped answering keepalive probes; client dropped");
     return;
   }
@@ -80,37 +133,69 @@ bool DriverInvoker::Init() {
     std::cerr << "VantorelDriverCLRGlue.dll not found or failed to load!" << std::endl;
     return false;
   }
-  return ListenNewConnection();
+  // A port that cannot be listened on ends the start; a failed accept or a
+  // refused Connection object (no client served yet) is tried again.
+  while (!ListenNewConnection()) {
+    if (acceptFailure.step != Network::AcceptStep::Accept &&
+        acceptFailure.step != Network::AcceptStep::Allocate) {
+      return false;
+    }
+    Platform::SleepMs(kListenRetryPauseMs);
+  }
+  return true;
 }
 
 bool DriverInvoker::Tick() {
-  bool served = false;
-  try {
-    served = connection != nullptr && connection->ReceiveWithHandlers(kServeWindowMs);
-  } catch (const ByteBufferException& e) {
-    WriteErrorLine("malformed request body (needed " + std::to_string(e.length) +
-                   " bytes at offset " + std::to_string(e.endPosition - e.length) + " of " +
-                   std::to_string(e.bufferSize) + "); client dropped");
-  } catch (const std::exception& e) {
-    WriteErrorLine(std::string("request failed: ") + e.what() + "; client dropped");
-  } catch (...) {
-    WriteErrorLine("request failed; client dropped");
-  }
-  if (!served) {
-    if (connection != nullptr && connection->LastDropReason() == Network::DropReason::Stalled) {
-      WriteErrorLine("a frame stopped arriving for " +
-                     std::to_string(connection->FrameStallLimit() / 1000) +
-                     " s (stalled client); client dropped");
-    }
+  if (!Serve()) {
     while (!ListenNewConnection()) Platform::SleepMs(kListenRetryPauseMs);
   }
   return true;
 }
 
+bool DriverInvoker::Serve() {
+  const ServingScope scope;
+  bool served = false;
+  try {
+    served = connection != nullptr && connection->ReceiveWithHandlers(kServeWindowMs);
+  } catch (const ByteBufferException& e) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "malformed request body (needed %u bytes at offset %u of %u); client dropped",
+                  static_cast<unsigned>(e.length), static_cast<unsigned>(e.endPosition - e.length),
+                  static_cast<unsigned>(e.bufferSize));
+    WriteErrorLine(line);
+  } catch (const std::bad_alloc&) {
+    WriteOutOfMemoryLine();
+  } catch (const std::exception& e) {
+    WriteErrorLine(std::string("request failed: ") + e.what() + "; client dropped");
+  } catch (...) {
+    WriteErrorLine("request failed; client dropped");
+  }
+  if (served || connection == nullptr || t_serving.lineWritten) return served;
+  // One line for the drops that nothing has reported yet.
+  switch (connection->LastDropReason()) {
+    case Network::DropReason::Stalled:
+      WriteErrorLine("a frame stopped arriving for " +
+                     std::to_string(connection->FrameStallLimit() / 1000) +
+                     " s (stalled client); client dropped");
+      break;
+    case Network::DropReason::SendStalled:
+      WriteErrorLine("client stopped reading: no byte of an answer was accepted for " +
+                     std::to_string(connection->SendStallLimit() / 1000) + " s; client dropped");
+      break;
+    case Network::DropReason::OutOfMemory:
+      WriteOutOfMemoryLine();
+      break;
+    default:
+      break;
+  }
+  return served;
+}
+
 bool DriverInvoker::ListenNewConnection() {
   delete connection;
   connection = nullptr;
-  connection = Network::AcceptConnection(Protocol::kPort);
+  connection = Network::AcceptConnection(Protocol::kPort, &acceptFailure);
   if (connection == nullptr) return false;
   RegisterHandlers(*connection);
   return true;

@@ -18,6 +18,7 @@
 #include "device/DeviceInterface.h"
 #include "device/GlueInterface.h"
 #include "device/VantorelLogger.h"
+#include "network/AcceptConnection.h"
 #include "network/Connection.h"
 
 struct VantorelMeasurementsFull;
@@ -37,8 +38,15 @@ class DriverInvoker {
   bool Init();
   // One pass of the main loop: serves the client for at least 10 s of
   // handled messages, or until it goes, then accepts the next client.
-  // Always true.
+  // Always true. Whatever the client does (a malformed body, a request that
+  // needs more memory than there is, an answer it stops reading) ends that
+  // client with one "Error: " line on standard error, never the process.
   bool Tick();
+  // Serves the current client until its window of 10 s of handled messages
+  // ends (true) or the client is dropped (false; the reason is written to
+  // standard error where it needs saying: a stalled frame or answer, a
+  // malformed body, a request that needed more memory than there is).
+  bool Serve();
   // Deletes the current connection, blocks until a new client connects to
   // the protocol port and registers the protocol on it. False when no
   // listening socket could be set up (connection stays null).
@@ -81,6 +89,8 @@ class DriverInvoker {
   void (*exitProcess)(int code);
   // Readiness poll pause of the measurement request (tests shorten it).
   std::uint32_t readinessPollMs = 1000;
+  // Why the last ListenNewConnection failed.
+  Network::AcceptFailure acceptFailure;
 
  private:
   // Sends a bare 32-bit result code under `typeId`.
@@ -96,7 +106,10 @@ class DriverInvoker {
   void CorrectImages(VantorelMeasurementsFull& data);
 };
 
-// The driver's network error handler. Errors without a source (allocation
-// failures) are fatal: message box, exit code 1. Errors of a connection
-// (codes 5 to 8) end only that client: one "Error: " line on standard error.
+// The driver's network error handler. An allocation failure (code 3, no
+// source) on the thread that serves a client was caused by that client's
+// request: it is noted for the drop line and the request fails. Any other
+// allocation failure is fatal: message box, exit code 1. Errors of a
+// connection (codes 5 to 8) end only that client: one "Error: " line on
+// standard error.
 void DriverErrorHandler(void* source, const char* message, std::int32_t code);

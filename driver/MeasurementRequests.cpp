@@ -20,6 +20,13 @@ constexpr int kMaxReadinessPolls = 5;
 constexpr std::int32_t kSampleOption1 = 5;
 constexpr std::int32_t kSampleOption2 = 1;
 
+// The name of `angle` for a log line; a glue module may file an image under a
+// key that is not one of the eleven geometries.
+std::string GeometryLabel(SpectrumAngle angle) {
+  const char* name = AngleToGeometry(angle);
+  return name != nullptr ? name : "#" + std::to_string(static_cast<std::int32_t>(angle));
+}
+
 // The first job whose identifier equals `name` byte for byte, or null.
 IJobInfo* FindJob(JobInfoVector& jobs, const std::string& name) {
   for (IJobInfo& job : jobs.Items()) {
@@ -121,9 +128,9 @@ void DriverInvoker::CorrectImages(VantorelMeasurementsFull& data) {
   for (auto& [angle, image] : data.images) {
     auto spectral = data.measurements.find(angle);
     if (spectral == data.measurements.end()) {
-      logger.Warning((std::string("image of geometry \"") + AngleToGeometry(angle) +
-                      "\" has no spectrum; left uncorrected")
-                         .c_str());
+      logger.Warning(
+          ("image of geometry \"" + GeometryLabel(angle) + "\" has no spectrum; left uncorrected")
+              .c_str());
       continue;
     }
     IUintVector8 InOriginalExr(image.exr);
@@ -134,7 +141,7 @@ void DriverInvoker::CorrectImages(VantorelMeasurementsFull& data) {
         device->CorrectExrImage(InOriginalExr, OutCorrectedExr, InFloatSpectral);
     if (code != 0) {
       // A failed correction leaves no image behind; keep the one we have.
-      logger.Warning((std::string("image of geometry \"") + AngleToGeometry(angle) +
+      logger.Warning(("image of geometry \"" + GeometryLabel(angle) +
                       "\" could not be corrected (code " + std::to_string(code) +
                       "); left uncorrected")
                          .c_str());

@@ -63,4 +63,34 @@ TEST(DriverErrorHandler, ConnectionErrorsWriteOneLineAndReturn) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Connection::Send send return error\n");
 }
 
+TEST(DriverErrorHandler, AReceiveEndedByKeepaliveSaysSo) {
+  const std::string keepalive =
+      "Error: Connection::Receive recv return error: the client stopped answering keepalive "
+      "probes; client dropped\n";
+  const std::string plain = "Error: Connection::Receive recv return error\n";
+  const struct {
+    int osError;
+    const std::string& line;
+  } cases[] = {
+#if defined(_WIN32)
+    {10060, keepalive},  // WSAETIMEDOUT
+    {10052, keepalive},  // WSAENETRESET: how Windows ends a connection after its probes
+    {10054, plain},      // WSAECONNRESET
+#else
+    {110, keepalive},  // ETIMEDOUT
+    {104, plain},      // ECONNRESET
+#endif
+  };
+  for (const auto& c : cases) {
+    FakeConnection connection;
+    connection.AddFailure(c.osError);
+    std::uint8_t byte = 0;
+    testing::internal::CaptureStderr();
+    Network::SetErrorHandler(&DriverErrorHandler);
+    connection.Receive(&byte, 1, 0);
+    Network::SetErrorHandler(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line) << c.osError;
+  }
+}
+
 }  // namespace

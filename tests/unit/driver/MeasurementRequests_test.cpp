@@ -116,6 +116,8 @@ TEST_F(MeasurementRequests, MeasureHandsOneSampleAtATimeThenCorrectsInAngleOrder
     filled.images[a].exr = {static_cast<std::uint8_t>(a)};
   }
   filled.images[R45As110].exr = {42};  // no spectrum of its geometry
+  // A glue may file an image under a key that names no geometry.
+  filled.images[static_cast<SpectrumAngle>(42)].exr = {7};
   h.glue.fillWith = filled;
 
   testing::internal::CaptureStdout();
@@ -137,6 +139,7 @@ TEST_F(MeasurementRequests, MeasureHandsOneSampleAtATimeThenCorrectsInAngleOrder
             (std::vector<std::uint8_t>{static_cast<std::uint8_t>(R15As15), 0xC5}));
   EXPECT_EQ(answer.data.images.at(R45As110).exr, std::vector<std::uint8_t>{42});
   EXPECT_NE(out.find("has no spectrum; left uncorrected"), std::string::npos);
+  EXPECT_NE(out.find("image of geometry \"#42\" has no spectrum"), std::string::npos) << out;
 }
 
 TEST_F(MeasurementRequests, FailedCorrectionKeepsTheImage) {
