@@ -18,7 +18,7 @@ function(vantorel_unit_test name)
   set(labels unit ${T_LABELS})
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS "wine" TIMEOUT 600)
+    set_tests_properties(${name} PROPERTIES LABELS "wine" TIMEOUT 300)
   else()
     # Discovered tests carry one label: a list would be split into property
     # names on the way. Thread-touching suites are labelled "threads" instead

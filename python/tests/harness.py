@@ -45,7 +45,7 @@ class DriverTestCase(unittest.TestCase):
             env.update(self.sim_env)
             cmd = [REAL_DRIVER]
             if REAL_DRIVER.lower().endswith(".exe"):
-                cmd = ["wine", REAL_DRIVER]
+                cmd = [os.environ.get("VANTOREL_WINE_LOADER", "wine"), REAL_DRIVER]
                 env.setdefault("WINEDEBUG", "-all")
                 env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
             self.proc = subprocess.Popen(

@@ -3,7 +3,9 @@
 // idle client are served as before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "integration/TestSupport.h"
@@ -79,6 +81,74 @@ TEST_F(Availability, AClientIdleLongerThanTheStallLimitBetweenFramesIsServed) {
   std::this_thread::sleep_for(std::chrono::seconds(kStallLimitS + 2));
   ASSERT_TRUE(idle.SendAll(CancelFrame()));
   ExpectCancelAnswer(idle, Scaled(5000));
+}
+
+// Answers of about 20 MB: a sample with six images of 1024 px.
+class BigAnswers : public SharedDriver<BigAnswers> {
+ public:
+  static Environment Env() { return With(FastInstrument(), "VANTOREL_SIM_IMAGE_PX", "1024"); }
+
+ protected:
+  static std::vector<std::uint8_t> SampleRequest() {
+    std::vector<std::uint8_t> body = Le32(3);
+    body.insert(body.end(), {'b', 'i', 'g'});
+    const std::vector<std::uint8_t> index = Le32(0);
+    body.insert(body.end(), index.begin(), index.end());
+    return Frame(6, body);
+  }
+  // A connection of its own that has asked for the big sample; the answer's
+  // header is read, its body not.
+  void AskForTheBigSample(RawSocket& raw, std::uint32_t& bodySize) {
+    if (!prepared) {
+      ASSERT_TRUE(PrepareMeasuredJob(client, "big", "silver metallic", 1));
+      prepared = true;
+    }
+    client.Close();
+    ASSERT_TRUE(ConnectRaw(raw));
+    ASSERT_TRUE(raw.SendAll(SampleRequest()));
+    const std::vector<std::uint8_t> header = raw.Read(16, Scaled(20000));
+    ASSERT_EQ(header.size(), 16u);
+    std::memcpy(&bodySize, header.data(), 4);
+    ASSERT_GT(bodySize, 15u << 20) << "the answer is not big enough to fill the socket buffers";
+  }
+  static inline bool prepared = false;
+};
+
+TEST_F(BigAnswers, AClientThatStopsReadingIsDroppedAfterTheLimitAndTheNextIsServed) {
+  RawSocket stopped;
+  std::uint32_t bodySize = 0;
+  AskForTheBigSample(stopped, bodySize);
+  ASSERT_EQ(stopped.Read(1u << 20, Scaled(5000)).size(), 1u << 20);
+  const auto start = std::chrono::steady_clock::now();
+  // The reader stops; while the driver waits for it nobody else is served.
+  vantorel::Client next;
+  ASSERT_TRUE(ConnectClient(next, Scaled((kStallLimitS + 10) * 1000)));
+  const std::int64_t waited = ElapsedMs(start);
+  EXPECT_EQ(next.Cancel().failure, vantorel::Failure::None);
+  EXPECT_GE(waited, kStallLimitS * 1000 - 1000);
+  EXPECT_NE(driver->Stderr().find("client stopped reading"), std::string::npos) << driver->Stderr();
+}
+
+TEST_F(BigAnswers, ASteadySlowReaderGetsTheWholeAnswer) {
+  RawSocket slow;
+  std::uint32_t bodySize = 0;
+  const std::size_t stderrBefore = driver->Stderr().size();
+  AskForTheBigSample(slow, bodySize);
+  std::size_t got = 0;
+  while (got < bodySize) {
+    // About 4 MB/s: far slower than the driver sends.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::size_t chunk = std::min<std::size_t>(400000, bodySize - got);
+    const std::vector<std::uint8_t> part = slow.Read(chunk, Scaled(5000));
+    if (got == 0) {
+      ASSERT_GE(part.size(), 4u);
+      EXPECT_EQ(part[0] | part[1] | part[2] | part[3], 0) << "result code";
+    }
+    got += part.size();
+    if (part.size() < chunk) break;
+  }
+  EXPECT_EQ(got, bodySize);
+  EXPECT_EQ(driver->Stderr().find("client stopped reading", stderrBefore), std::string::npos);
 }
 
 }  // namespace

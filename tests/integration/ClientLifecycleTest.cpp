@@ -83,6 +83,30 @@ TEST_F(ClientLifecycle, BodyShorterThanItsFieldsDropsClientOnly) {
       << driver->Describe();
 }
 
+TEST_F(ClientLifecycle, AnnouncingAbout4GiBUnderEveryRequestIdDropsOnlyThatClient) {
+  ASSERT_TRUE(PrepareMeasuredJob(client, "kept", "blue", 1));
+  client.Close();
+  for (std::uint64_t id = 1; id <= 12; ++id) {
+    SCOPED_TRACE(id);
+    RawSocket raw;
+    ASSERT_TRUE(ConnectRaw(raw));
+    std::vector<std::uint8_t> header = Frame(id, {});
+    header[0] = 0xF0;  // body size 0xFFFFFFF0
+    header[1] = header[2] = header[3] = 0xFF;
+    ASSERT_TRUE(raw.SendAll(header));
+    // A driver that cannot hold such a body drops the client at once; one
+    // that can waits for the body, which never comes: the client leaves.
+    raw.WaitNext(Scaled(500));
+    raw.Close();
+  }
+  ExpectSessionKept();
+  vantorel::Client next;
+  ASSERT_TRUE(ConnectClient(next));
+  const vantorel::JobsAnswer jobs = next.GetJobs();
+  EXPECT_TRUE(FindJob(jobs.jobs, "kept").has_value()) << "stored jobs lost";
+  EXPECT_TRUE(driver->Running()) << driver->Describe();
+}
+
 TEST_F(ClientLifecycle, SecondClientIsRefusedUntilFirstLeaves) {
   ASSERT_TRUE(client.GetLog().status.Ok());  // the first client is being served
   RawSocket second;
