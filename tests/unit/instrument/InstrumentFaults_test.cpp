@@ -131,12 +131,84 @@ TEST(InstrumentFaults, UnlistedGeometryAndShortContentsShapeTheSpectralEntries) 
   }
 }
 
+TEST(InstrumentFaults, SampleFailsAtItsIndexAndTheFirstStateReadPerSampleFails) {
+  VirtualInstrument device(WithFaults("getsample=fail-at:1:4400, getstate=fail-first:-9"));
+  std::int32_t code = 0;
+  EXPECT_EQ(DeviceState(device, &code), kDeviceNotConnected);  // not before a connect
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(device.ConnectUsb(0), 0);
+  ASSERT_EQ(AddJob(device, "J", U"Gold", 3), 0);
+  dv::IString id("J");
+  ASSERT_EQ(device.DoJob(id), 0);
+  ASSERT_TRUE(WaitForJobState(device, "J", kJobMeasured));
+  // Per sample: a failing read that reports ready, then good reads.
+  const std::int32_t expected[] = {0, 4400, 0};
+  for (std::int32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(DeviceState(device, &code), kDeviceReady);
+    EXPECT_EQ(code, -9);
+    EXPECT_EQ(DeviceState(device, &code), kDeviceReady);
+    EXPECT_EQ(code, 0);
+    SampleResult sample = FetchSample(device, "J", i);
+    EXPECT_EQ(sample.code, expected[i]) << "sample " << i;
+    EXPECT_EQ(sample.spectra.Items().empty(), expected[i] != 0);
+  }
+}
+
+TEST(InstrumentFaults, DuplicateGeometryAndImagesOnlyShapeTheContents) {
+  {
+    VirtualInstrument device(WithFaults("geometry=duplicate"));
+    MeasureOneSample(device);
+    SampleResult sample = FetchSample(device, "J", 0);
+    ASSERT_EQ(sample.code, 0);
+    auto& spectra = sample.spectra.Items();
+    ASSERT_EQ(spectra.size(), kGeometryCount + 1);
+    EXPECT_EQ(spectra.back().geometry().Text(), "r15as45");
+    EXPECT_EQ(spectra.back().contents().Items()[0].spectrum().values().Items(),
+              spectra[10].contents().Items()[0].spectrum().values().Items());
+    EXPECT_NE(spectra.back().contents().Items()[0].spectrum().values().Items(),
+              spectra[3].contents().Items()[0].spectrum().values().Items());
+  }
+  {
+    VirtualInstrument device(WithFaults("contents=images-only,geometry=unlisted"));
+    MeasureOneSample(device);
+    SampleResult sample = FetchSample(device, "J", 0);
+    ASSERT_EQ(sample.code, 0);
+    EXPECT_TRUE(sample.spectra.Items().empty());
+    EXPECT_EQ(sample.images.Items().size(), kImageCount);
+  }
+}
+
+TEST(InstrumentFaults, CorrectionFailsWithoutImageOrWarnsWithIt) {
+  VirtualInstrument plain(FastConfig());
+  MeasureOneSample(plain);
+  const SampleResult sample = FetchSample(plain, "J", 0);
+  ASSERT_EQ(sample.code, 0);
+  const auto& exr = sample.images.Items()[0].contents().Items()[0].exr().data().Items();
+  dv::IFloatVector grey(std::vector<float>(31, 0.5f));
+  dv::IUintVector8 in(exr);
+  dv::IUintVector8 corrected;
+  ASSERT_EQ(plain.CorrectExrImage(in, corrected, grey), 0);
+
+  VirtualInstrument failing(WithFaults("correct=fail:31"));
+  dv::IUintVector8 untouched(std::vector<std::uint8_t>{9});
+  EXPECT_EQ(failing.CorrectExrImage(in, untouched, grey), 31);
+  EXPECT_EQ(untouched.Items(), std::vector<std::uint8_t>{9});
+
+  VirtualInstrument warning(WithFaults("correct=warn:32"));
+  dv::IUintVector8 out;
+  EXPECT_EQ(warning.CorrectExrImage(in, out, grey), 32);
+  EXPECT_EQ(out.Items(), corrected.Items());
+}
+
 TEST(InstrumentFaults, UnknownWordsAreReportedAndTheRestStillApplies) {
-  VirtualInstrument device(WithFaults("explode=now, getjobs=fail:x ,getsample=fail:8"));
+  VirtualInstrument device(WithFaults(
+      "explode=now, getjobs=fail:x ,getsample=fail:8,getsample=fail-at:-1:5,getsample=fail-at:2"));
   RecordingLogger logger;
   device.SetLogger(&logger);
   EXPECT_TRUE(logger.Contains("W unknown fault 'explode=now'"));
   EXPECT_TRUE(logger.Contains("W fault 'getjobs=fail:x' has no valid code"));
+  EXPECT_TRUE(logger.Contains("W fault 'getsample=fail-at:-1:5' needs <index>:<code>"));
+  EXPECT_TRUE(logger.Contains("W fault 'getsample=fail-at:2' needs <index>:<code>"));
   MeasureOneSample(device);
   dv::JobInfoVector jobs;
   EXPECT_EQ(device.GetJobs(jobs), 0);
