@@ -154,52 +154,6 @@ TEST(InstrumentFaults, SampleFailsAtItsIndexAndTheFirstStateReadPerSampleFails) 
   }
 }
 
-TEST(InstrumentFaults, DuplicateGeometryAndImagesOnlyShapeTheContents) {
-  {
-    VirtualInstrument device(WithFaults("geometry=duplicate"));
-    MeasureOneSample(device);
-    SampleResult sample = FetchSample(device, "J", 0);
-    ASSERT_EQ(sample.code, 0);
-    auto& spectra = sample.spectra.Items();
-    ASSERT_EQ(spectra.size(), kGeometryCount + 1);
-    EXPECT_EQ(spectra.back().geometry().Text(), "r15as45");
-    EXPECT_EQ(spectra.back().contents().Items()[0].spectrum().values().Items(),
-              spectra[10].contents().Items()[0].spectrum().values().Items());
-    EXPECT_NE(spectra.back().contents().Items()[0].spectrum().values().Items(),
-              spectra[3].contents().Items()[0].spectrum().values().Items());
-  }
-  {
-    VirtualInstrument device(WithFaults("contents=images-only,geometry=unlisted"));
-    MeasureOneSample(device);
-    SampleResult sample = FetchSample(device, "J", 0);
-    ASSERT_EQ(sample.code, 0);
-    EXPECT_TRUE(sample.spectra.Items().empty());
-    EXPECT_EQ(sample.images.Items().size(), kImageCount);
-  }
-}
-
-TEST(InstrumentFaults, CorrectionFailsWithoutImageOrWarnsWithIt) {
-  VirtualInstrument plain(FastConfig());
-  MeasureOneSample(plain);
-  const SampleResult sample = FetchSample(plain, "J", 0);
-  ASSERT_EQ(sample.code, 0);
-  const auto& exr = sample.images.Items()[0].contents().Items()[0].exr().data().Items();
-  dv::IFloatVector grey(std::vector<float>(31, 0.5f));
-  dv::IUintVector8 in(exr);
-  dv::IUintVector8 corrected;
-  ASSERT_EQ(plain.CorrectExrImage(in, corrected, grey), 0);
-
-  VirtualInstrument failing(WithFaults("correct=fail:31"));
-  dv::IUintVector8 untouched(std::vector<std::uint8_t>{9});
-  EXPECT_EQ(failing.CorrectExrImage(in, untouched, grey), 31);
-  EXPECT_EQ(untouched.Items(), std::vector<std::uint8_t>{9});
-
-  VirtualInstrument warning(WithFaults("correct=warn:32"));
-  dv::IUintVector8 out;
-  EXPECT_EQ(warning.CorrectExrImage(in, out, grey), 32);
-  EXPECT_EQ(out.Items(), corrected.Items());
-}
-
 TEST(InstrumentFaults, UnknownWordsAreReportedAndTheRestStillApplies) {
   VirtualInstrument device(WithFaults(
       "explode=now, getjobs=fail:x ,getsample=fail:8,getsample=fail-at:-1:5,getsample=fail-at:2"));
