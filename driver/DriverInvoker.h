@@ -102,7 +102,9 @@ class DriverInvoker {
   void RunConnect(const char* eventName, bool network, const std::uint8_t* address,
                   std::uint32_t timeoutMs);
   // Replaces each image of `data` by the device's correction, in ascending
-  // geometry order.
+  // geometry order. An image without a spectrum of its geometry, or whose
+  // correction failed without an output, keeps its bytes; either is one
+  // warning through `logger`, as is a failed correction that did deliver.
   void CorrectImages(VantorelMeasurementsFull& data);
 };
 

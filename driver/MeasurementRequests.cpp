@@ -2,6 +2,7 @@
 // combined by the glue module with its images corrected by the device.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "driver/DriverInvoker.h"
 #include "messages/Messages.h"
@@ -139,15 +140,19 @@ void DriverInvoker::CorrectImages(VantorelMeasurementsFull& data) {
     IUintVector8 OutCorrectedExr;
     const std::int32_t code =
         device->CorrectExrImage(InOriginalExr, OutCorrectedExr, InFloatSpectral);
+    std::vector<std::uint8_t>& corrected = OutCorrectedExr.Items();
     if (code != 0) {
-      // A failed correction leaves no image behind; keep the one we have.
-      logger.Warning(("image of geometry \"" + GeometryLabel(angle) +
-                      "\" could not be corrected (code " + std::to_string(code) +
-                      "); left uncorrected")
+      // The device's output is the image to answer, whatever the code says;
+      // only when it delivered none is the original the better answer than
+      // an empty image.
+      const bool delivered = !corrected.empty();
+      logger.Warning(("image correction of geometry \"" + GeometryLabel(angle) +
+                      "\" returned code " + std::to_string(code) +
+                      (delivered ? "; its output is used" : " and no image; left uncorrected"))
                          .c_str());
-      continue;
+      if (!delivered) continue;
     }
-    image.exr.swap(OutCorrectedExr.Items());
+    image.exr.swap(corrected);
   }
 }
 

@@ -56,6 +56,14 @@ std::string PathText(const fs::path& path) {
   }
 }
 
+std::optional<fs::path> PathFromUtf8(std::string_view text) {
+  try {
+    return fs::path(std::u8string(text.begin(), text.end()));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 std::unique_ptr<StagedFolder> StagedFolder::Begin(const fs::path& target, bool force,
                                                   std::string& error) {
   std::error_code ec;

@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,5 +66,11 @@ class StagedFolder {
 
 // A path as UTF-8 text for messages; never throws for unconvertible names.
 std::string PathText(const std::filesystem::path& path);
+
+// The path named by the UTF-8 `text`, the inverse of PathText. On Windows it
+// holds the UTF-16 form, which every file operation there takes as it is, so
+// that a name in any language works (a narrow std::string would be read in
+// the ANSI code page). Nothing when `text` cannot be converted.
+std::optional<std::filesystem::path> PathFromUtf8(std::string_view text);
 
 }  // namespace vantorel::exporter

@@ -1,10 +1,12 @@
 #include "client/vantorelctl/Commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "client/Utf8.h"
 #include "client/export/ResultFolder.h"
+#include "client/export/StagedFolder.h"
 #include "platform/Time.h"
 
 namespace vantorel::ctl {
@@ -73,7 +75,12 @@ int WriteFolder(Session& session, const std::string& name, std::optional<std::in
   request.sampleIndex = index;
   request.data = &data;
   request.force = force;
-  const exporter::ExportResult written = exporter::WriteResultFolder(outDir, request);
+  const std::optional<std::filesystem::path> dir = exporter::PathFromUtf8(outDir);
+  if (!dir) {
+    return FailWith(session, kExitWrite,
+                    "cannot write the result folder: '" + outDir + "' is not a usable folder name");
+  }
+  const exporter::ExportResult written = exporter::WriteResultFolder(*dir, request);
   if (!written.ok) {
     return FailWith(session, kExitWrite, "cannot write the result folder: " + written.error);
   }

@@ -1,4 +1,4 @@
-// POSIX terminal detection.
+// POSIX terminal handling.
 #include "platform/Terminal.h"
 
 #include <unistd.h>
@@ -6,5 +6,7 @@
 namespace Platform {
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::unique_ptr<std::streambuf> OpenConsoleText(StandardStream) { return nullptr; }
 
 }  // namespace Platform

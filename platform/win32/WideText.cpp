@@ -25,4 +25,20 @@ std::string WideToUtf8(std::wstring_view text) {
   return narrow;
 }
 
+std::size_t CompleteUtf8Prefix(std::string_view text) {
+  // Only the last three bytes can belong to an unfinished sequence.
+  const std::size_t end = text.size();
+  for (std::size_t back = 1; back <= 3 && back <= end; ++back) {
+    const auto byte = static_cast<unsigned char>(text[end - back]);
+    if ((byte & 0xC0) == 0x80) continue;  // continuation byte: look further back
+    const std::size_t length = byte >= 0xF8   ? 1
+                               : byte >= 0xF0 ? 4
+                               : byte >= 0xE0 ? 3
+                               : byte >= 0xC0 ? 2
+                                              : 1;
+    return length > back ? end - back : end;
+  }
+  return end;
+}
+
 }  // namespace Platform::Win32

@@ -12,4 +12,9 @@ namespace Platform::Win32 {
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
+// The length of `text` without a UTF-8 sequence that is cut off at its end
+// (a lead byte whose continuation bytes have not all arrived); text.size()
+// when nothing is cut off. Invalid bytes count as complete.
+std::size_t CompleteUtf8Prefix(std::string_view text);
+
 }  // namespace Platform::Win32

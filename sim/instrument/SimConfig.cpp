@@ -18,10 +18,10 @@ std::optional<std::int32_t> ParseCode(std::string_view text) {
   return static_cast<std::int32_t>(*value);
 }
 
-// Handles "<operation>=fail:<code>" words; true when `word` was one of them.
-bool ParseFailWord(std::string_view word, std::string_view operation,
+// Handles "<prefix><code>" words such as "getjobs=fail:12"; true when `word`
+// starts with `prefix`.
+bool ParseCodeWord(std::string_view word, std::string_view prefix,
                    std::optional<std::int32_t>& target, std::vector<std::string>& warnings) {
-  const std::string prefix = std::string(operation) + "=fail:";
   if (word.substr(0, prefix.size()) != prefix) return false;
   const auto code = ParseCode(word.substr(prefix.size()));
   if (code) {
@@ -68,10 +68,30 @@ void ParseFaults(std::string_view list, Faults& faults, std::vector<std::string>
       } else {
         warnings.push_back("fault '" + std::string(word) + "' has no valid count; ignored");
       }
-    } else if (ParseFailWord(word, "connect", faults.connectFail, warnings) ||
-               ParseFailWord(word, "getstate", faults.getStateFail, warnings) ||
-               ParseFailWord(word, "getsample", faults.getSampleFail, warnings) ||
-               ParseFailWord(word, "getjobs", faults.getJobsFail, warnings)) {
+    } else if (word == "geometry=duplicate") {
+      faults.duplicateGeometry = true;
+    } else if (word == "contents=images-only") {
+      faults.imagesOnly = true;
+    } else if (word.substr(0, 18) == "getsample=fail-at:") {
+      // <index>:<code>
+      const std::string_view rest = word.substr(18);
+      const std::size_t colon = rest.find(':');
+      const auto index = ParseInteger(rest.substr(0, colon), 0, INT32_MAX);
+      const auto code =
+          colon == std::string_view::npos ? std::nullopt : ParseCode(rest.substr(colon + 1));
+      if (index && code) {
+        faults.getSampleFailAt = Faults::SampleFailure{static_cast<std::int32_t>(*index), *code};
+      } else {
+        warnings.push_back("fault '" + std::string(word) +
+                           "' needs <index>:<code> (index 0 or more); ignored");
+      }
+    } else if (ParseCodeWord(word, "connect=fail:", faults.connectFail, warnings) ||
+               ParseCodeWord(word, "getstate=fail:", faults.getStateFail, warnings) ||
+               ParseCodeWord(word, "getstate=fail-first:", faults.getStateFailFirst, warnings) ||
+               ParseCodeWord(word, "getsample=fail:", faults.getSampleFail, warnings) ||
+               ParseCodeWord(word, "getjobs=fail:", faults.getJobsFail, warnings) ||
+               ParseCodeWord(word, "correct=fail:", faults.correctFail, warnings) ||
+               ParseCodeWord(word, "correct=warn:", faults.correctWarn, warnings)) {
       // handled
     } else {
       warnings.push_back("unknown fault '" + std::string(word) + "' ignored");

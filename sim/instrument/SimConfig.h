@@ -27,10 +27,26 @@ struct Faults {
   // successful connect report deviceState 1 (busy).
   std::uint32_t notReadyCount = 0;
   bool notReadyAlways = false;
+  // getstate=fail-first:<code>: the first GetState after a connect and after
+  // each GetSample returns the code yet reports deviceState 2 (ready).
+  std::optional<std::int32_t> getStateFailFirst;
   std::optional<std::int32_t> getSampleFail;  // getsample=fail:<code>
-  std::optional<std::int32_t> getJobsFail;    // getjobs=fail:<code>
-  bool unlistedGeometry = false;              // geometry=unlisted
-  bool shortContents = false;                 // contents=short
+  // getsample=fail-at:<index>:<code>: only the sample of that index fails.
+  struct SampleFailure {
+    std::int32_t index = 0;
+    std::int32_t code = 0;
+  };
+  std::optional<SampleFailure> getSampleFailAt;
+  std::optional<std::int32_t> getJobsFail;  // getjobs=fail:<code>
+  bool unlistedGeometry = false;            // geometry=unlisted
+  bool duplicateGeometry = false;           // geometry=duplicate
+  bool shortContents = false;               // contents=short
+  bool imagesOnly = false;                  // contents=images-only
+  // correct=fail:<code>: CorrectExrImage returns the code and no image.
+  std::optional<std::int32_t> correctFail;
+  // correct=warn:<code>: CorrectExrImage returns the code with the corrected
+  // image.
+  std::optional<std::int32_t> correctWarn;
 };
 
 struct SimConfig {

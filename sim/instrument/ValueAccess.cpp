@@ -239,21 +239,25 @@ void FillSpectra(dv::SpectrumContentVector& spectra, const MeasuredSample& sampl
   for (std::size_t g = 0; g < kGeometryCount; ++g) {
     if (request.spectral[g]) geometries.push_back(g);
   }
+  if (faults.imagesOnly) geometries.clear();
   const std::size_t regular = geometries.size();
-  const std::size_t total = regular + (faults.unlistedGeometry ? 1 : 0);
-  spectra.resize(static_cast<std::uint32_t>(total));
+  // Extra entries after the regular ones: {name, geometry whose items it carries}.
+  std::vector<std::pair<const char*, std::size_t>> extras;
+  if (!faults.imagesOnly) {
+    // A name the driver does not list: r15as15 with a trailing blank.
+    if (faults.unlistedGeometry) extras.emplace_back("r15as15 ", 2);
+    // A listed geometry named twice, the second time with other values.
+    if (faults.duplicateGeometry) extras.emplace_back(kGeometryNames[3], 10);
+  }
+  spectra.resize(static_cast<std::uint32_t>(regular + extras.size()));
   const std::size_t filled = spectra.size();
   for (std::size_t e = 0; e < filled; ++e) {
     std::size_t items = request.kinds.size();
     if (faults.shortContents && e + 1 == regular && items > 1) items = 1;
-    if (e < regular) {
-      FillSpectralEntry(spectra.at(static_cast<std::uint32_t>(e)), kGeometryNames[geometries[e]],
-                        geometries[e], sample, request, items);
-    } else {
-      // A name the driver does not list: r15as15 with a trailing blank.
-      FillSpectralEntry(spectra.at(static_cast<std::uint32_t>(e)), "r15as15 ", 2, sample, request,
-                        items);
-    }
+    const auto [name, geometry] =
+        e < regular ? std::pair(kGeometryNames[geometries[e]], geometries[e]) : extras[e - regular];
+    FillSpectralEntry(spectra.at(static_cast<std::uint32_t>(e)), name, geometry, sample, request,
+                      items);
   }
 }
 

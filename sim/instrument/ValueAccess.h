@@ -77,8 +77,10 @@ SampleRequest ReadSampleRequest(dv::IStringVector& imageChannels,
 
 // Fills the spectral contents of `sample` as `request` asks, in
 // kGeometryNames order, honouring the faults geometry=unlisted (an extra
-// entry "r15as15 " after the others, with r15as15's items) and
-// contents=short (the last regular entry keeps only its first item).
+// entry "r15as15 " after the others, with r15as15's items),
+// geometry=duplicate (then a second "r15as45" entry carrying r45as110's
+// items), contents=short (the last regular entry keeps only its first item)
+// and contents=images-only (no entries at all).
 void FillSpectra(dv::SpectrumContentVector& spectra, const MeasuredSample& sample,
                  const SampleRequest& request, const Faults& faults);
 

@@ -145,6 +145,7 @@ std::int32_t VirtualInstrument::Connect(std::uint8_t kind, const std::string& wh
   connected_ = true;
   connectionKind_ = kind;
   notReadyLeft_ = config_.faults.notReadyCount;
+  stateReadFailPending_ = true;
   lock.unlock();
   log_.Write(LogLevel::kMessage, "connected over " + what);
   return 0;
@@ -153,8 +154,13 @@ std::int32_t VirtualInstrument::Connect(std::uint8_t kind, const std::string& wh
 std::int32_t VirtualInstrument::GetState(Vexil::Device_Cpp::State& state) {
   std::unique_lock lock(mutex_);
   if (config_.faults.getStateFail) return *config_.faults.getStateFail;
+  std::int32_t code = 0;
   std::uint8_t deviceState = kDeviceReady;
-  if (!connected_) {
+  if (connected_ && config_.faults.getStateFailFirst && stateReadFailPending_) {
+    // A failing read that still claims readiness; it uses up no busy read.
+    stateReadFailPending_ = false;
+    code = *config_.faults.getStateFailFirst;
+  } else if (!connected_) {
     deviceState = kDeviceNotConnected;
   } else if (config_.faults.notReadyAlways || notReadyLeft_ > 0) {
     if (notReadyLeft_ > 0) --notReadyLeft_;
@@ -169,7 +175,7 @@ std::int32_t VirtualInstrument::GetState(Vexil::Device_Cpp::State& state) {
   state.connectionKind() = kind;
   state.batteryLevel() = 100;
   FillTime(state.time(), NowUtcMs());
-  return 0;
+  return code;
 }
 
 std::int32_t VirtualInstrument::DoJob(Vexil::Device_Cpp::IString& job) {
@@ -315,7 +321,11 @@ std::int32_t VirtualInstrument::GetSample(
   {
     std::lock_guard lock(mutex_);
     if (!connected_) return kNotConnectedCode;
+    stateReadFailPending_ = true;
     if (config_.faults.getSampleFail) return *config_.faults.getSampleFail;
+    if (config_.faults.getSampleFailAt && config_.faults.getSampleFailAt->index == sampleIndex) {
+      return config_.faults.getSampleFailAt->code;
+    }
     const JobRecord* record = jobs_.Find(id);
     if (record == nullptr) return kUnknownJobCode;
     if (sampleIndex >= 0 && static_cast<std::size_t>(sampleIndex) < record->samples.size()) {
@@ -422,6 +432,10 @@ std::int32_t VirtualInstrument::SendUserMessage(Vexil::Device_Cpp::IString32& te
 std::int32_t VirtualInstrument::CorrectExrImage(Vexil::Device_Cpp::IUintVector8& in,
                                                 Vexil::Device_Cpp::IUintVector8& out,
                                                 Vexil::Device_Cpp::IFloatVector& spectral) {
+  if (config_.faults.correctFail) {
+    log_.Write(LogLevel::kWarning, "image correction fails (injected fault)");
+    return *config_.faults.correctFail;
+  }
   const std::uint32_t valueCount = spectral.size();
   std::array<float, kSpectrumSize> values{};
   bool finite = valueCount >= kSpectrumSize;
@@ -445,6 +459,11 @@ std::int32_t VirtualInstrument::CorrectExrImage(Vexil::Device_Cpp::IUintVector8&
     return kImageNotDecodableCode;
   }
   WriteBytes(out, corrected.data(), corrected.size());
+  if (config_.faults.correctWarn) {
+    log_.Write(LogLevel::kWarning, "image corrected (" + std::to_string(corrected.size()) +
+                                       " bytes), reported with a warning code (injected fault)");
+    return *config_.faults.correctWarn;
+  }
   log_.Write(LogLevel::kMessage,
              "image corrected (" + std::to_string(corrected.size()) + " bytes)");
   return 0;

@@ -15,7 +15,8 @@
 // - DoJob, Cancel, GetJobs, AddJob, DeleteJob, GetSample: kNotConnectedCode
 //   before a successful connect.
 // A failing operation returns its code and leaves its out-parameters as it
-// found them (GetJobs with an injected failure alone still fills its list).
+// found them, except three injected faults: getjobs=fail still fills the
+// list, getstate=fail-first the state (as ready), correct=warn the image.
 //
 // Threads: every operation may be called from any thread, concurrently; the
 // instrument guards its state with one mutex that is never held while it
@@ -95,6 +96,9 @@ class VirtualInstrument final : public Vexil::Device_Cpp::DeviceInterface {
   bool connected_ = false;
   std::uint8_t connectionKind_ = 0;
   std::uint32_t notReadyLeft_ = 0;
+  // getstate=fail-first: the next GetState fails (set by a connect and by
+  // every GetSample).
+  bool stateReadFailPending_ = false;
   JobStore jobs_;
   std::optional<std::string> measuringJob_;
   bool measureRequested_ = false;

@@ -56,6 +56,9 @@ struct FakeSampleScript {
   // Short contents: every spectral content has one entry of 3 values and no
   // L*a*b* entry; every image content has no entry.
   bool shortContents = false;
+  // 0..10: a last spectral content names that geometry again, with the
+  // values of geometry number kDuplicateValues.
+  int duplicateGeometry = -1;
 };
 
 class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
@@ -66,6 +69,8 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
   static constexpr const char* kUnlistedGeometryName = "R15AS15";
   // Geometry number the value generators use for the unlisted geometry.
   static constexpr int kUnlistedGeometry = 11;
+  // Geometry number of the values a duplicated geometry's second entry holds.
+  static constexpr int kDuplicateValues = 12;
   static constexpr std::uint32_t kSpectrumSize = 31;
 
   // --- Switches -----------------------------------------------------------
@@ -88,6 +93,10 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
   std::int32_t getLogResult = 0;
   std::int32_t sendUserMessageResult = 0;
   std::int32_t correctExrImageResult = 0;
+  // A non-negative index limits getSampleResult to the sample of that index.
+  std::int32_t getSampleResultIndex = -1;
+  // With a non-zero correctExrImageResult, still write the corrected image.
+  bool correctionOutputOnFailure = false;
 
   // deviceState values GetState reports, front first; the last one repeats.
   std::deque<std::uint8_t> deviceStates{2};
@@ -246,16 +255,24 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
     Record("GetSample",
            {job.c_str(), std::to_string(sampleIndex), Join(imageChannels), Join(spectralChannels),
             imageTypeList, types, std::to_string(option1), std::to_string(option2)});
-    if (getSampleResult != 0) return getSampleResult;
+    if (getSampleResult != 0 && (getSampleResultIndex < 0 || getSampleResultIndex == sampleIndex)) {
+      return getSampleResult;
+    }
 
     info.sampleIndex() = sampleIndex;
     const int spectral = std::clamp(sample.geometryCount, 0, 11);
     const int imaged = std::clamp(sample.imageCount, 0, 11);
     const int extra = sample.unlistedGeometry ? 1 : 0;
-    spectra.resize(static_cast<std::uint32_t>(spectral + extra));
+    const bool duplicate = sample.duplicateGeometry >= 0 && sample.duplicateGeometry < 11;
+    spectra.resize(static_cast<std::uint32_t>(spectral + extra + (duplicate ? 1 : 0)));
     for (int g = 0; g < spectral + extra; ++g) {
       const int geometry = g < spectral ? g : kUnlistedGeometry;
-      FillSpectrum(spectra.at(static_cast<std::uint32_t>(g)), sampleIndex, geometry);
+      FillSpectrum(spectra.at(static_cast<std::uint32_t>(g)), sampleIndex, geometry,
+                   GeometryName(geometry));
+    }
+    if (duplicate) {
+      FillSpectrum(spectra.at(static_cast<std::uint32_t>(spectral + extra)), sampleIndex,
+                   kDuplicateValues, GeometryName(sample.duplicateGeometry));
     }
     images.resize(static_cast<std::uint32_t>(imaged + extra));
     for (int g = 0; g < imaged + extra; ++g) {
@@ -341,12 +358,12 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
     Record("CorrectExrImage", {std::to_string(in.size()), std::to_string(spectral.size())});
     lastSpectrum_.clear();
     for (std::uint32_t i = 0; i < spectral.size(); ++i) lastSpectrum_.push_back(spectral.at(i));
-    if (correctExrImageResult != 0) return correctExrImageResult;
+    if (correctExrImageResult != 0 && !correctionOutputOnFailure) return correctExrImageResult;
     const std::uint32_t size = in.size();
     out.resize(size + 1);
     for (std::uint32_t i = 0; i < size; ++i) out.at(i) = in.at(i);
     out.at(size) = correctionMarker;
-    return 0;
+    return correctExrImageResult;
   }
 
  private:
@@ -380,9 +397,10 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
     std::erase_if(jobs, [&](const FakeJob& j) { return j.identifier == identifier; });
   }
 
+  // Values of geometry number `geometry`, under the name `name`.
   void FillSpectrum(Vexil::Device_Cpp::SpectrumContent& content, std::int32_t sampleIndex,
-                    int geometry) {
-    content.geometry().Set(GeometryName(geometry));
+                    int geometry, const char* name) {
+    content.geometry().Set(name);
     const bool full = !sample.shortContents;
     content.contents().resize(full ? 2 : 1);
     Vexil::Device_Cpp::SpectralContentData& spectral = content.contents().at(0);

@@ -21,11 +21,6 @@ namespace {
 
 constexpr std::uint16_t kDriverPort = 8889;
 
-std::string EnvOr(const char* name, const std::string& fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
-}
-
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -62,6 +57,11 @@ std::optional<int> DecodeStatus(int status) {
 }
 
 }  // namespace
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
 
 bool WineMode() { return !EnvOr("VANTOREL_DRIVER_WINE", "").empty(); }
 

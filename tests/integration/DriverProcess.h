@@ -27,6 +27,8 @@ namespace integration {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
+// The environment variable `name`, or `fallback` when it is unset or empty.
+std::string EnvOr(const char* name, const std::string& fallback);
 // True when the tests run against the Windows build under Wine.
 bool WineMode();
 // The driver executable the tests start (the .exe in Wine mode).

@@ -1,6 +1,7 @@
 // vantorelctl against the real driver and virtual instrument: every
 // subcommand a lab user runs, with its exit code, its output and, for
-// measure/sample, the result folder it writes.
+// measure/sample, the result folder it writes; and the Windows vantorelctl.exe
+// under Wine with names in other languages.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -27,8 +28,9 @@ std::string Quote(const std::string& arg) {
   return quoted + "'";
 }
 
-CtlRun RunOnce(const std::vector<std::string>& args) {
-  std::string command = Quote(VANTOREL_CTL_PATH);
+// Runs `program` (a shell command prefix, already quoted) with `args`.
+CtlRun RunOnce(const std::string& program, const std::vector<std::string>& args) {
+  std::string command = program;
   for (const std::string& arg : args) command += " " + Quote(arg);
   command += " 2>&1";
   CtlRun run;
@@ -43,16 +45,40 @@ CtlRun RunOnce(const std::vector<std::string>& args) {
   return run;
 }
 
-// Runs vantorelctl; a try that found the driver between two clients (exit 3:
-// refused, or reset while waiting in the listening queue) is repeated.
-CtlRun Ctl(const std::vector<std::string>& args) {
+// Runs vantorelctl (`program`: this build's by default); a try that found the
+// driver between two clients (exit 3: refused, or reset while waiting in the
+// listening queue) is repeated.
+CtlRun Ctl(const std::vector<std::string>& args,
+           const std::string& program = Quote(VANTOREL_CTL_PATH)) {
   CtlRun run;
   for (int attempt = 0; attempt < 50; ++attempt) {
-    run = RunOnce(args);
+    run = RunOnce(program, args);
     if (run.exitCode != 3) return run;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return run;
+}
+
+// The Windows vantorelctl.exe named by VANTOREL_CTL_WINE, started in `dir`
+// by the Wine loader (VANTOREL_WINE_LOADER, default wine). Wine builds the
+// wide command line from the Linux arguments in the Unix locale: UTF-8.
+std::string WineCtl(const std::string& dir) {
+  return "cd " + Quote(dir) +
+         " && LC_ALL=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " +
+         Quote(EnvOr("VANTOREL_WINE_LOADER", "wine")) + " " + Quote(EnvOr("VANTOREL_CTL_WINE", ""));
+}
+
+// Why the Windows vantorelctl cannot run here, or empty when it can.
+std::string WineCtlUnavailable() {
+  const std::string exe = EnvOr("VANTOREL_CTL_WINE", "");
+  if (exe.empty()) return "VANTOREL_CTL_WINE names no vantorelctl.exe";
+  if (!std::filesystem::exists(exe)) return exe + " has not been built";
+  const CtlRun probe = RunOnce(WineCtl("/tmp"), {"--help"});
+  if (probe.exitCode != 0 || probe.out.find("vantorelctl") == std::string::npos) {
+    return "Wine cannot run " + exe + " here (exit " + std::to_string(probe.exitCode) +
+           "): " + probe.out.substr(0, 300);
+  }
+  return "";
 }
 
 class Vantorelctl : public SharedDriver<Vantorelctl> {
@@ -154,6 +180,112 @@ TEST_F(Vantorelctl, TerminateEndsTheDriver) {
   // Start a fresh driver for whatever runs after this suite's tear-down.
   driver = std::make_unique<DriverProcess>();
   ASSERT_TRUE(driver->StartAndWait(Env()));
+}
+
+// What a person sees of a terminal's output `text`, for one line after
+// another: control sequences dropped, a cursor move to the right (which a
+// console may write instead of blanks) as that many blanks.
+std::string Visible(const std::string& text) {
+  std::string visible;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') continue;
+    if (text[i] != '\x1b') {
+      visible += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == '[') {  // CSI: parameters, final byte
+      std::size_t count = 0;
+      for (i += 2; i < text.size() && (text[i] < 0x40 || text[i] > 0x7e); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') count = count * 10 + (text[i] - '0');
+      }
+      if (i < text.size() && text[i] == 'C') visible.append(count == 0 ? 1 : count % 1000, ' ');
+    } else if (i + 1 < text.size() && text[i + 1] == ']') {  // OSC: up to BEL
+      for (i += 2; i < text.size() && text[i] != '\a'; ++i) {
+      }
+    } else {
+      ++i;
+    }
+  }
+  return visible;
+}
+
+// The Windows vantorelctl.exe takes names, makes, messages and folder names
+// in any language and passes them on as UTF-8, and prints them as UTF-8.
+class VantorelctlWine : public SharedDriver<VantorelctlWine> {
+ public:
+  static Environment Env() { return FastInstrument(); }
+
+ protected:
+  void SetUp() override {
+    static const std::string unavailable = WineCtlUnavailable();
+    if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+    SharedDriver<VantorelctlWine>::SetUp();
+    client.Close();  // vantorelctl's turn
+  }
+  // What the driver's job list and the instrument's log say, read by a client
+  // of this process.
+  std::vector<JobAdvancedInfo> Jobs() {
+    EXPECT_TRUE(ConnectClient(client));
+    const vantorel::JobsAnswer answer = client.GetJobs();
+    EXPECT_TRUE(answer.status.Ok()) << answer.status.text;
+    client.Close();
+    return answer.jobs;
+  }
+  std::string Log() {
+    EXPECT_TRUE(ConnectClient(client));
+    const vantorel::LogAnswer answer = client.GetLog();
+    client.Close();
+    return answer.text;
+  }
+};
+
+TEST_F(VantorelctlWine, UnicodeNamesFoldersAndMessagesArriveAsUtf8) {
+  namespace fs = std::filesystem;
+  const std::string name = "Größe ✓ 日本";
+  const std::string make = "Weiß-Perl";
+  TempFolder folder;
+  const std::string ctl = WineCtl(folder.Path());
+
+  CtlRun run = Ctl({"connect", "usb"}, ctl);
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  run = Ctl({"add-job", name, "--make", make, "--samples", "2"}, ctl);
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("job " + name + " stored"), std::string::npos) << run.out;
+  const std::vector<JobAdvancedInfo> stored = Jobs();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].name, name);  // byte for byte
+  EXPECT_NE(Log().find("job '" + name + "' stored (make '" + make + "'"), std::string::npos);
+
+  run = Ctl({"jobs"}, ctl);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find(name + "  stored"), std::string::npos) << run.out;
+  // On a console (Wine's, which hands it to a terminal as UTF-8).
+  if (std::system("command -v script >/dev/null 2>&1") == 0) {
+    run = RunOnce("script -qec " + Quote(ctl + " jobs") + " /dev/null </dev/null", {});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(Visible(run.out).find(name + "  stored"), std::string::npos) << run.out;
+  }
+  run = Ctl({"--json", "jobs"}, ctl);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("\"name\": \"" + name + "\""), std::string::npos) << run.out;
+
+  run = Ctl({"run", name, "--wait"}, ctl);
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("job " + name + " measured"), std::string::npos) << run.out;
+  run = Ctl({"measure", name, "--out", "résultat"}, ctl);
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find(" files to résultat"), std::string::npos) << run.out;
+  std::ifstream json(fs::path(folder.Path()) / "résultat" / "result.json");
+  const std::string text((std::istreambuf_iterator<char>(json)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\"job\": \"" + name + "\""), std::string::npos) << text.substr(0, 300);
+  EXPECT_TRUE(fs::exists(fs::path(folder.Path()) / "résultat" / "images" / "r15as45.png"));
+
+  run = Ctl({"message", name}, ctl);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(Log().find("user message: " + name + "\n"), std::string::npos);
+
+  run = Ctl({"delete-job", name}, ctl);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("job " + name + " deleted"), std::string::npos) << run.out;
+  EXPECT_TRUE(Jobs().empty());
 }
 
 }  // namespace

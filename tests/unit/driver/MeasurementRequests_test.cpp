@@ -142,14 +142,55 @@ TEST_F(MeasurementRequests, MeasureHandsOneSampleAtATimeThenCorrectsInAngleOrder
   EXPECT_NE(out.find("image of geometry \"#42\" has no spectrum"), std::string::npos) << out;
 }
 
-TEST_F(MeasurementRequests, FailedCorrectionKeepsTheImage) {
+TEST_F(MeasurementRequests, CorrectionOutputReplacesTheImageWhateverItsCode) {
+  struct Case {
+    std::int32_t code;
+    bool output;
+    std::vector<std::uint8_t> image;  // expected
+    const char* warning;              // expected, or null for none
+  };
+  const Case cases[] = {
+      {0, true, {1, 2, 3, 0xC5}, nullptr},
+      {3006, false, {1, 2, 3}, "returned code 3006 and no image; left uncorrected"},
+      {-7, true, {1, 2, 3, 0xC5}, "returned code -7; its output is used"},
+  };
   h.glue.fillWith.measurements[R15As45] = VantorelMeasurements{};
   h.glue.fillWith.images[R15As45].exr = {1, 2, 3};
-  h.device.correctExrImageResult = 3006;
-  testing::internal::CaptureStdout();
-  const auto answer = ServeMeasure("J1");
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(answer.data.images.at(R15As45).exr, (std::vector<std::uint8_t>{1, 2, 3}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    h.device.correctExrImageResult = c.code;
+    h.device.correctionOutputOnFailure = c.output;
+    h.Reconnect();
+    testing::internal::CaptureStdout();
+    const auto answer = ServeMeasure("J0");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(answer.result, 0);
+    EXPECT_EQ(answer.data.images.at(R15As45).exr, c.image);
+    if (c.warning == nullptr) {
+      EXPECT_EQ(out, "");
+    } else {
+      EXPECT_NE(
+          out.find(std::string("Warning: image correction of geometry \"r15as45\" ") + c.warning),
+          std::string::npos)
+          << out;
+      EXPECT_EQ(out.find("Warning:"), out.rfind("Warning:")) << "one warning: " << out;
+    }
+  }
+}
+
+TEST_F(MeasurementRequests, LaterEntryOfAGeometryWins) {
+  h.device.sample.duplicateGeometry = 3;
+  const auto answer = ServeSample("J1", 1);
+  EXPECT_EQ(answer.result, 0);
+  ASSERT_EQ(answer.data.measurements.size(), 11u);
+  const VantorelMeasurements& m = answer.data.measurements.at(R15As45);
+  EXPECT_EQ(m.index, 11);
+  EXPECT_EQ(m.angle, R15As45);
+  for (std::uint32_t i : {0u, 30u}) {
+    EXPECT_FLOAT_EQ(m.spectrum[i], FakeDevice::SpectrumValue(1, FakeDevice::kDuplicateValues, i));
+  }
+  const auto lab = FakeDevice::LabValues(1, FakeDevice::kDuplicateValues);
+  EXPECT_EQ(m.lab, (std::array<float, 3>{lab[0], lab[1], lab[2]}));
 }
 
 TEST_F(MeasurementRequests, JobWithoutSamplesStillRunsTheGlueSteps) {
@@ -194,6 +235,19 @@ TEST_F(MeasurementRequests, FailingStatePollEndsTheSessionAndFailingSampleDoesNo
   EXPECT_EQ(answer.result, 913);
   EXPECT_TRUE(answer.data.measurements.empty());
   EXPECT_TRUE(h.driver.deviceConnected);
+}
+
+TEST_F(MeasurementRequests, FailureAtALaterSampleAnswersItsCodeAndEndsTheGlueResult) {
+  h.device.getSampleResult = 914;
+  h.device.getSampleResultIndex = 1;
+  const auto answer = ServeMeasure("J1");
+  EXPECT_EQ(answer.result, 914);
+  EXPECT_TRUE(answer.data.measurements.empty());
+  EXPECT_TRUE(answer.data.images.empty());
+  EXPECT_TRUE(h.driver.deviceConnected);
+  // Sample 0 went to the glue; ResultReady drops it before the next request.
+  EXPECT_EQ(h.glue.Names(), (std::vector<std::string>{"AddSample", "ResultReady"}));
+  EXPECT_EQ(h.device.CountCalls("GetSample"), 2);
 }
 
 }  // namespace

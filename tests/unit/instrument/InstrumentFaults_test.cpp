@@ -131,12 +131,38 @@ TEST(InstrumentFaults, UnlistedGeometryAndShortContentsShapeTheSpectralEntries) 
   }
 }
 
+TEST(InstrumentFaults, SampleFailsAtItsIndexAndTheFirstStateReadPerSampleFails) {
+  VirtualInstrument device(WithFaults("getsample=fail-at:1:4400, getstate=fail-first:-9"));
+  std::int32_t code = 0;
+  EXPECT_EQ(DeviceState(device, &code), kDeviceNotConnected);  // not before a connect
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(device.ConnectUsb(0), 0);
+  ASSERT_EQ(AddJob(device, "J", U"Gold", 3), 0);
+  dv::IString id("J");
+  ASSERT_EQ(device.DoJob(id), 0);
+  ASSERT_TRUE(WaitForJobState(device, "J", kJobMeasured));
+  // Per sample: a failing read that reports ready, then good reads.
+  const std::int32_t expected[] = {0, 4400, 0};
+  for (std::int32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(DeviceState(device, &code), kDeviceReady);
+    EXPECT_EQ(code, -9);
+    EXPECT_EQ(DeviceState(device, &code), kDeviceReady);
+    EXPECT_EQ(code, 0);
+    SampleResult sample = FetchSample(device, "J", i);
+    EXPECT_EQ(sample.code, expected[i]) << "sample " << i;
+    EXPECT_EQ(sample.spectra.Items().empty(), expected[i] != 0);
+  }
+}
+
 TEST(InstrumentFaults, UnknownWordsAreReportedAndTheRestStillApplies) {
-  VirtualInstrument device(WithFaults("explode=now, getjobs=fail:x ,getsample=fail:8"));
+  VirtualInstrument device(WithFaults(
+      "explode=now, getjobs=fail:x ,getsample=fail:8,getsample=fail-at:-1:5,getsample=fail-at:2"));
   RecordingLogger logger;
   device.SetLogger(&logger);
   EXPECT_TRUE(logger.Contains("W unknown fault 'explode=now'"));
   EXPECT_TRUE(logger.Contains("W fault 'getjobs=fail:x' has no valid code"));
+  EXPECT_TRUE(logger.Contains("W fault 'getsample=fail-at:-1:5' needs <index>:<code>"));
+  EXPECT_TRUE(logger.Contains("W fault 'getsample=fail-at:2' needs <index>:<code>"));
   MeasureOneSample(device);
   dv::JobInfoVector jobs;
   EXPECT_EQ(device.GetJobs(jobs), 0);

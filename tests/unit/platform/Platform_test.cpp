@@ -16,6 +16,9 @@
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "platform/Time.h"
+#if defined(_WIN32)
+#include "platform/win32/WideText.h"
+#endif
 
 namespace {
 
@@ -193,6 +196,31 @@ TEST(ProcessDeathTest, NormalExitRunsExitHandlersImmediateExitDoesNot) {
         Platform::ExitImmediately(4);
       },
       testing::ExitedWithCode(4), "^$");
+}
+#endif
+
+#if defined(_WIN32)
+// Console output holds back a UTF-8 sequence cut by a flush, and only that.
+TEST(WideText, CompleteUtf8PrefixStopsBeforeACutSequence) {
+  const struct {
+    std::string text;
+    std::size_t complete;
+  } cases[] = {
+      {"", 0},
+      {"ab", 2},
+      {"a\xC3", 1},              // first byte of a two-byte sequence
+      {"a\xC3\xB6", 3},          // ö
+      {"\xE2\x9C", 0},           // two of the three bytes of a check mark
+      {"x\xF0\x9F\x98", 1},      // three of four
+      {"x\xF0\x9F\x98\x80", 5},  // an emoji, whole
+      {"\x80\x80\x80", 3},       // stray continuation bytes are not held back
+      {"a\xFF", 2},              // nor a byte that starts nothing
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Platform::Win32::CompleteUtf8Prefix(c.text), c.complete) << c.text.size();
+  }
+  EXPECT_EQ(Platform::Win32::WideToUtf8(Platform::Win32::Utf8ToWide("Größe ✓ 日本")),
+            "Größe ✓ 日本");
 }
 #endif
 
