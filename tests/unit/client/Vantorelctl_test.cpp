@@ -263,34 +263,34 @@ class VantorelctlCompare : public ::testing::Test {
 };
 
 TEST_F(VantorelctlCompare, RowsVerdictAndExitCodes) {
-  const std::string std = Path("std"), batch = Path("batch");
+  const std::string standard = Path("std"), batch = Path("batch");
   struct Case {
     std::vector<std::string> args;
     int exitCode;
     std::vector<std::string> output;  // on standard output, or on standard error for errors
   };
   const Case cases[] = {
-      {{std, batch},
+      {{standard, batch},
        5,
        {"GEOMETRY  dL*    da*    db*    dC*    dH*    dE00", "\nr15as15   +3.00  +0.00  +0.00",
         "FAIL\n", "\nr45as110  -", "only in standard\n",
         "verdict   FAIL: 1 of 10 geometries outside tolerance (1 on one side only, not compared)"}},
-      {{std, batch, "--tolerance", "5", "--formula", "de76"},
+      {{standard, batch, "--tolerance", "5", "--formula", "de76"},
        0,
        {"dE76", "\nr15as15   +3.00  +0.00  +0.00  +0.00  +0.00  3.00  5.00  pass\n",
         "verdict   PASS: 10 of 10"}},
-      {{std, batch, "--tolerance-file", Path("tolerances.txt")}, 0, {"4.00  pass\n"}},
-      {{Path("std/result.cxf"), std, "--formula", "cmc"}, 0, {"CxF3 file", "PASS: 11 of 11"}},
-      {{std, Path("nothere")}, 2, {"no such result folder or CxF3 file"}},
+      {{standard, batch, "--tolerance-file", Path("tolerances.txt")}, 0, {"4.00  pass\n"}},
+      {{Path("std/result.cxf"), standard, "--formula", "cmc"}, 0, {"CxF3 file", "PASS: 11 of 11"}},
+      {{standard, Path("nothere")}, 2, {"no such result folder or CxF3 file"}},
       {{Path("plain"), batch}, 2, {"is not a result folder"}},
-      {{std, Path("empty.cxf")}, 2, {"holds no ColorCIELab values"}},
-      {{std, batch, "--formula", "de2001"}, 2, {"--formula"}},
-      {{std, batch, "--tolerance", "-1"}, 2, {"--tolerance"}},
-      {{std, batch, "--tolerance", "1", "--tolerance-file", Path("tolerances.txt")},
+      {{standard, Path("empty.cxf")}, 2, {"holds no ColorCIELab values"}},
+      {{standard, batch, "--formula", "de2001"}, 2, {"--formula"}},
+      {{standard, batch, "--tolerance", "-1"}, 2, {"--tolerance"}},
+      {{standard, batch, "--tolerance", "1", "--tolerance-file", Path("tolerances.txt")},
        2,
        {"excludes"}},
-      {{std, batch, "--tolerance-file", Path("nothere")}, 2, {"nothere"}},
-      {{std, "job:"}, 2, {"job: needs a job name"}},
+      {{standard, batch, "--tolerance-file", Path("nothere")}, 2, {"nothere"}},
+      {{standard, "job:"}, 2, {"job: needs a job name"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"compare"};
