@@ -87,11 +87,16 @@ double DeltaE2000(const Lab& reference, const Lab& sample, const Weights& weight
 
   const double dL = sample.l - reference.l;
   const double dC = c2 - c1;
+  // Colours exactly opposite in hue sit on the boundary of the formula's
+  // cases (|h1 - h2| = 180). Rounding of the hue angles, which differs with
+  // the floating-point unit (x87 on 32-bit Windows), must not move them to
+  // the other case: within kHueSlack of 180 counts as 180.
+  constexpr double kHueSlack = 1e-9;
   double dh = 0.0;
   if (c1 * c2 != 0.0) {
     dh = h2 - h1;
-    if (dh > 180.0) dh -= 360.0;
-    if (dh < -180.0) dh += 360.0;
+    if (dh > 180.0 + kHueSlack) dh -= 360.0;
+    if (dh < -180.0 - kHueSlack) dh += 360.0;
   }
   const double dH = 2.0 * std::sqrt(c1 * c2) * std::sin(Radians(dh / 2.0));
 
@@ -99,7 +104,7 @@ double DeltaE2000(const Lab& reference, const Lab& sample, const Weights& weight
   const double cMeanPrime = (c1 + c2) / 2.0;
   double hMean = h1 + h2;
   if (c1 * c2 != 0.0) {
-    if (std::abs(h1 - h2) <= 180.0) {
+    if (std::abs(h1 - h2) <= 180.0 + kHueSlack) {
       hMean /= 2.0;
     } else if (h1 + h2 < 360.0) {
       hMean = (hMean + 360.0) / 2.0;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "client/quality/Comparison.h"
 #include "client/quality/CxfReader.h"
@@ -16,9 +17,11 @@ namespace {
 
 constexpr std::string_view kJobPrefix = "job:";
 
+// "+1.25", "-0.40"; a value that rounds to zero is "+0.00" whatever its sign.
 std::string Signed(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%+.2f", value);
+  if (std::string_view(text) == "-0.00") return "+0.00";
   return text;
 }
 

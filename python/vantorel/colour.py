@@ -21,6 +21,7 @@ __all__ = [
 ]
 
 LabLike = Sequence[float]
+_HUE_SLACK = 1e-9
 
 
 class Components(NamedTuple):
@@ -110,12 +111,15 @@ def delta_e_2000(reference: LabLike, sample: LabLike, *, kL: float = 1.0, kC: fl
 
     dL = L2 - L1
     dC = c2 - c1
+    # Colours exactly opposite in hue sit on the boundary of the cases
+    # (|h1 - h2| = 180): within _HUE_SLACK of 180 counts as 180, whatever the
+    # rounding of the hue angles.
     dh = 0.0
     if c1 * c2 != 0.0:
         dh = h2 - h1
-        if dh > 180.0:
+        if dh > 180.0 + _HUE_SLACK:
             dh -= 360.0
-        elif dh < -180.0:
+        elif dh < -180.0 - _HUE_SLACK:
             dh += 360.0
     dH = 2.0 * math.sqrt(c1 * c2) * math.sin(math.radians(dh / 2.0))
 
@@ -123,7 +127,7 @@ def delta_e_2000(reference: LabLike, sample: LabLike, *, kL: float = 1.0, kC: fl
     c_mean_p = (c1 + c2) / 2.0
     h_mean = h1 + h2
     if c1 * c2 != 0.0:
-        if abs(h1 - h2) <= 180.0:
+        if abs(h1 - h2) <= 180.0 + _HUE_SLACK:
             h_mean /= 2.0
         elif h1 + h2 < 360.0:
             h_mean = (h_mean + 360.0) / 2.0
