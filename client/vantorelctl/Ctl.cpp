@@ -18,7 +18,8 @@ constexpr const char* kFooter =
     "  0  success: the driver answered result code 0\n"
     "  1  the driver answered a non-zero result code (\"error: <code>: <text>\" on stderr),\n"
     "     or run --wait saw the job stop before it was measured\n"
-    "  2  usage error\n"
+    "  2  usage error, or a compare side that cannot be used (not a result folder,\n"
+    "     no L*a*b* per geometry, malformed file, no geometry in common)\n"
     "  3  cannot connect to the driver, or a transport or protocol failure\n"
     "  4  the result folder (or compare's QC folder) could not be written\n"
     "  5  compare: a geometry of the batch is outside its tolerance";
