@@ -9,13 +9,13 @@
 #
 # Usage: scripts/fuzz.sh [seconds per target, default 15]
 # Environment: BUILD_DIR (default build-fuzz), JOBS (default 2),
-#              FUZZ_TARGETS (default "receive bodies exr store").
+#              FUZZ_TARGETS (default "receive bodies exr store cxf").
 set -uo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-15}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
-TARGETS=${FUZZ_TARGETS:-receive bodies exr store}
+TARGETS=${FUZZ_TARGETS:-receive bodies exr store cxf}
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ not found" >&2

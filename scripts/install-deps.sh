@@ -11,7 +11,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format clang-tidy libclang-rt-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libtinyexr-dev libutfcpp-dev libcli11-dev nlohmann-json3-dev libstb-dev
+  zlib1g-dev libtinyexr-dev libutfcpp-dev libcli11-dev nlohmann-json3-dev libstb-dev librapidxml-dev
   colord-data openexr libxml2-utils argyll tshark python3
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix

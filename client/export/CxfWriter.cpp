@@ -56,8 +56,13 @@ void AppendSpecification(std::string& out, const GeometryInfo& g) {
   out += "          <cc:MeasurementType>Spectrum_Reflectance</cc:MeasurementType>\n";
   out += "          <cc:GeometryChoice>\n";
   out += "            <cc:MultiAngle>\n";
-  out += "              <cc:BRDFAngle IlluminationAngle=\"" + std::to_string(g.incidenceDeg) +
-         "\" Aspecular=\"" + std::to_string(g.aspecularDeg) + "\" Notation=\"" + g.name + "\"/>\n";
+  // The schema wants the angles as elements, in this order, and the
+  // geometry's name as the required Notation attribute.
+  out += "              <cc:BRDFAngle Notation=\"" + XmlEscape(g.name) + "\">\n";
+  out += "                <cc:IlluminationAngle>" + std::to_string(g.incidenceDeg) +
+         "</cc:IlluminationAngle>\n";
+  out += "                <cc:Aspecular>" + std::to_string(g.aspecularDeg) + "</cc:Aspecular>\n";
+  out += "              </cc:BRDFAngle>\n";
   out += "            </cc:MultiAngle>\n";
   out += "          </cc:GeometryChoice>\n";
   out += "          <cc:WavelengthRange StartWL=\"" + std::to_string(kFirstWavelengthNm) +

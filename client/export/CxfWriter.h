@@ -6,8 +6,9 @@
 // 1.0 = 100 %, StartWL 400) and a ColorCIELab. Both refer to the geometry's
 // ColorSpecification: TristimulusSpec D65 / 10_Degree, MeasurementSpec of
 // type Spectrum_Reflectance with a MultiAngle geometry holding one BRDFAngle
-// (IlluminationAngle, Aspecular, Notation = geometry name) and a
-// WavelengthRange of 400 nm in 10 nm steps. User text is escaped, so the
+// (elements IlluminationAngle and Aspecular, attribute Notation = geometry
+// name) and a WavelengthRange of 400 nm in 10 nm steps. The document
+// validates against the CxF3 core schema 3.0.018. User text is escaped, so the
 // document is well-formed whatever the job name holds; a non-finite value is
 // written as the XML Schema forms NaN, INF or -INF.
 //

@@ -37,12 +37,14 @@ fs::path FreeSibling(const fs::path& target, const std::string& tag, bool create
   return {};
 }
 
-// True when `dir` is a real directory that is empty or holds a result.json.
+// True when `dir` is a real directory that is empty or holds a result.json
+// (a result folder) or a qc.json (a comparison's folder).
 bool MayReplace(const fs::path& dir) {
   std::error_code ec;
   if (fs::symlink_status(dir, ec).type() != fs::file_type::directory || ec) return false;
   if (fs::is_empty(dir, ec) && !ec) return true;
-  return fs::is_regular_file(dir / "result.json", ec) && !ec;
+  if (fs::is_regular_file(dir / "result.json", ec) && !ec) return true;
+  return fs::is_regular_file(dir / "qc.json", ec) && !ec;
 }
 
 }  // namespace

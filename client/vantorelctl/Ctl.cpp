@@ -5,6 +5,7 @@
 
 #include "CLI/CLI.hpp"
 #include "client/vantorelctl/Commands.h"
+#include "client/vantorelctl/CompareCommand.h"
 #include "client/vantorelctl/Report.h"
 
 namespace vantorel::ctl {
@@ -17,9 +18,11 @@ constexpr const char* kFooter =
     "  0  success: the driver answered result code 0\n"
     "  1  the driver answered a non-zero result code (\"error: <code>: <text>\" on stderr),\n"
     "     or run --wait saw the job stop before it was measured\n"
-    "  2  usage error\n"
+    "  2  usage error, or a compare side that cannot be used (not a result folder,\n"
+    "     no L*a*b* per geometry, malformed file, no geometry in common)\n"
     "  3  cannot connect to the driver, or a transport or protocol failure\n"
-    "  4  the result folder could not be written";
+    "  4  the result folder (or compare's QC folder) could not be written\n"
+    "  5  compare: a geometry of the batch is outside its tolerance";
 
 // Port text from the environment: a decimal number 1..65535.
 std::optional<std::uint16_t> ParsePort(const std::string& text) {
@@ -107,6 +110,31 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
 
   CLI::App* terminate = app.add_subcommand("terminate", "end the driver process");
 
+  CompareOptions compareOptions;
+  CLI::App* compare = app.add_subcommand(
+      "compare",
+      "compare a batch with its standard per geometry: colour differences, flop index, "
+      "pass/fail (exit 5 when a geometry fails)");
+  compare
+      ->add_option("STANDARD", compareOptions.standard,
+                   "result folder (measure --out), CxF3 file, or job:NAME measured now")
+      ->required();
+  compare->add_option("BATCH", compareOptions.batch, "the same kinds as STANDARD")->required();
+  compare
+      ->add_option("--formula", compareOptions.formula, "de2000 (default), de94, cmc (2:1) or de76")
+      ->check(CLI::IsMember({"de2000", "de94", "cmc", "de76"}));
+  CLI::Option* toleranceOption =
+      compare
+          ->add_option("--tolerance", compareOptions.tolerance,
+                       "largest colour difference that passes, every geometry (default 1.0)")
+          ->check(CLI::NonNegativeNumber);
+  compare
+      ->add_option("--tolerance-file", compareOptions.toleranceFile,
+                   "one tolerance per geometry: lines \"GEOMETRY TOLERANCE\", \"* T\" for the rest")
+      ->excludes(toleranceOption);
+  compare->add_option("--out", compareOptions.outDir, "write qc.json, qc.csv and qc.svg here");
+  compare->add_flag("--force", compareOptions.force, "replace an earlier QC folder");
+
   CLI::App* selftest = app.add_subcommand(
       "selftest",
       "end-to-end health check: connect usb, add a 1-sample job, run it, read its sample, "
@@ -164,6 +192,7 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
       {message, [&] { return MessageCommand(session, text); }},
       {terminate, [&] { return TerminateCommand(session); }},
       {selftest, [&] { return SelfTestCommand(session); }},
+      {compare, [&] { return CompareCommand(session, compareOptions); }},
   };
   for (const Entry& entry : entries) {
     if (*entry.command) {

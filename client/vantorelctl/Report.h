@@ -25,7 +25,8 @@ inline constexpr int kExitOk = 0;          // the driver answered result code 0
 inline constexpr int kExitDriverCode = 1;  // the driver answered a non-zero result code
 inline constexpr int kExitUsage = 2;       // bad command line
 inline constexpr int kExitTransport = 3;   // cannot connect, transport or protocol failure
-inline constexpr int kExitWrite = 4;       // the result folder could not be written
+inline constexpr int kExitWrite = 4;       // the result or QC folder could not be written
+inline constexpr int kExitQcFail = 5;      // compare: a geometry is outside its tolerance
 
 // Where a command writes, and the options every command shares.
 struct Session {

@@ -103,7 +103,9 @@ class MeasurementTest(DriverTestCase):
             self.assertEqual(len(g.spectrum), 31)
             self.assertEqual(g.wavelengths, WAVELENGTHS)
             self.assertTrue(all(math.isfinite(v) for v in g.spectrum))
-            self.assertTrue(0.0 <= g.lab.L <= 100.0, g.lab)
+            # Near the specular direction effect paints reflect more than the
+            # white standard (L* above 100); the instrument caps factors at 3.
+            self.assertTrue(0.0 <= g.lab.L <= 152.0, g.lab)
             self.assertGreaterEqual(g.index, 0)
         images = [g for g in m if g.exr is not None]
         self.assertTrue(images, "some geometries carry images")

@@ -2,18 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace instrument {
 namespace {
-
-// Base paints a make can stand for: silver, black, white, red, blue, green,
-// gold and grey, the usual spread of car colours.
-constexpr Paint kPaints[] = {
-    {0.70, 0.70, 550, 100, 0.95, 0},   {0.035, 0.035, 550, 100, 0.30, 0},
-    {0.78, 0.88, 600, 160, 0.05, 0},   {0.05, 0.72, 700, 55, 0.40, -15},
-    {0.05, 0.50, 455, 50, 0.70, 20},   {0.05, 0.36, 530, 45, 0.50, -20},
-    {0.08, 0.80, 640, 110, 0.80, -25}, {0.25, 0.25, 550, 100, 0.85, 0},
-};
 
 // SplitMix64: a small, well-mixed generator; enough for seeded noise.
 class Random {
@@ -34,16 +26,62 @@ class Random {
   std::uint64_t state_;
 };
 
-// Angular gain of the flakes: the aspecular angle's distance from the
-// specular direction makes near-specular geometries bright and the flop dark;
-// the steeper illumination sees slightly fewer flakes.
-double AngularGain(double metallic, std::size_t geometry) {
-  const double aspecular = std::abs(static_cast<double>(kAspecularAngles[geometry]));
-  const double illumination = kIlluminationAngles[geometry] == 45 ? 0.92 : 1.0;
-  const double flakes = 3.0 * std::exp(-(aspecular - 15.0) / 25.0) * illumination;
-  // A solid paint still loses a little towards grazing views.
-  const double solid = 1.0 - 0.08 * (aspecular / 110.0);
-  return (1.0 - metallic) * solid + metallic * flakes;
+// Angular gains relative to the body colour at 45° aspecular, by distance
+// from the specular direction in degrees (15 the nearest geometry, 110 the
+// flop). A solid paint keeps its colour at every angle, with a trace of
+// gloss near the specular direction.
+double SolidGain(double aspecular) {
+  return 1.0 + 0.06 * std::exp(-(aspecular - 15.0) / 12.0) - 0.03 * (aspecular - 45.0) / 95.0;
+}
+
+// Aluminium flakes: a steep fall from near-specular (about 2.4 times white)
+// to the flop (under a tenth), the flop of silver metallics in the field.
+double MetallicGain(double aspecular) {
+  return 2.05 * std::exp(-(aspecular - 15.0) / 10.0) + 0.35 * std::exp(-(aspecular - 15.0) / 60.0);
+}
+
+// Interference pigment: a softer fall.
+double PearlGain(double aspecular) {
+  return 0.667 * std::exp(-(aspecular - 15.0) / 14.0) +
+         0.889 * std::exp(-(aspecular - 15.0) / 135.0);
+}
+
+double BodyShapeAt(const BodyColour& body, double nm) {
+  const double width = std::max(std::abs(body.widthNm), 1.0);
+  switch (body.shape) {
+    case BodyShape::kFlat:
+      return 0.0;
+    case BodyShape::kRise:
+      return 1.0 / (1.0 + std::exp(-(nm - body.centreNm) / width));
+    case BodyShape::kFall:
+      return 1.0 / (1.0 + std::exp((nm - body.centreNm) / width));
+    case BodyShape::kBand:
+      return std::exp(-std::pow((nm - body.centreNm) / width, 2.0));
+  }
+  return 0.0;
+}
+
+Paint PaintOfChoice(const PaintChoice& choice) {
+  Paint paint;
+  paint.body = BodyOf(choice.colour);
+  paint.kind = choice.kind;
+  switch (choice.kind) {
+    case PaintKind::kSolid:
+      paint.flakes = 0.0;
+      paint.metallic = 0.0;
+      break;
+    case PaintKind::kMetallic:
+      paint.flakes = 0.97;
+      paint.metallic = 0.9;
+      break;
+    case PaintKind::kPearl:
+      paint.flakes = 0.95;
+      paint.metallic = 0.45;
+      paint.travelNm = 14.0;
+      paint.tint = 0.05;
+      break;
+  }
+  return paint;
 }
 
 }  // namespace
@@ -58,14 +96,27 @@ std::uint64_t HashBytes(std::string_view bytes, std::uint64_t seed) {
 }
 
 Paint PaintForMake(std::string_view make) {
-  Random random(HashBytes(make));
-  Paint paint = kPaints[random.Next() % std::size(kPaints)];
-  // Each make is its own shade of its base paint.
-  paint.centreNm += (random.Uniform() - 0.5) * 20.0;
-  const double scale = 0.9 + 0.2 * random.Uniform();
-  paint.floor *= scale;
-  paint.peak *= scale;
-  paint.metallic = std::clamp(paint.metallic + (random.Uniform() - 0.5) * 0.1, 0.0, 1.0);
+  Paint paint = PaintOfChoice(ChoosePaint(make));
+  // Each make is its own shade of its colour; makes that name no colour
+  // spread wider.
+  Random random(HashBytes(make, 0x6d616b65ull));
+  const double spread = ChoosePaint(make).named ? 1.0 : 3.0;
+  paint.lightness *= 1.0 + spread * 0.03 * (random.Uniform() - 0.5);
+  paint.body.centreNm += spread * 4.0 * (random.Uniform() - 0.5);
+  return paint;
+}
+
+Paint PaintForJob(std::string_view jobId, std::string_view make) {
+  Paint paint = PaintForMake(make);
+  // A batch differs from another of its make in lightness, hue and flake
+  // share, as production batches do: by a ΔE00 of tenths to about 2.
+  Random random(HashBytes(make, HashBytes(jobId, 0x6a6f62ull)));
+  paint.lightness *= 1.0 + 0.01 * random.Normal();
+  paint.tilt = 0.012 * random.Normal();
+  paint.body.low += 0.0008 * random.Normal();
+  paint.body.centreNm += 0.8 * random.Normal();
+  paint.body.high += (paint.body.high - paint.body.low) * 0.02 * random.Normal();
+  paint.flakes = std::clamp(paint.flakes + 0.006 * random.Normal(), 0.0, 1.0);
   return paint;
 }
 
@@ -73,13 +124,26 @@ Reflectance PaintReflectance(const Paint& paint, std::size_t geometry) {
   Reflectance values{};
   if (geometry >= kGeometryCount) return values;
   const double aspecular = std::abs(static_cast<double>(kAspecularAngles[geometry]));
-  const double centre = paint.centreNm + paint.travelNm * (aspecular - 15.0) / 95.0;
-  const double width = std::max(paint.widthNm, 1.0);
-  const double gain = AngularGain(paint.metallic, geometry);
+  // Flakes lie mostly parallel to the surface: steep illumination sees a
+  // few more of them.
+  const double illumination = kIlluminationAngles[geometry] == 15 ? 1.04 : 1.0;
+  double effect = 0.0;
+  if (paint.kind == PaintKind::kMetallic) effect = MetallicGain(aspecular) * illumination;
+  if (paint.kind == PaintKind::kPearl) effect = PearlGain(aspecular) * illumination;
+  const double gain =
+      paint.lightness * ((1.0 - paint.flakes) * SolidGain(aspecular) + paint.flakes * effect);
+  // Where the view is on the travel from near-specular (0) to flop (1).
+  const double travel = (aspecular - 15.0) / 95.0;
+  BodyColour body = paint.body;
+  body.centreNm += paint.travelNm * (travel - 0.5);
   for (std::size_t i = 0; i < kSpectrumSize; ++i) {
     const double nm = 400.0 + 10.0 * static_cast<double>(i);
-    const double band = std::exp(-std::pow((nm - centre) / width, 2.0));
-    const double shape = paint.floor + (paint.peak - paint.floor) * band;
+    double shape = (body.low + (body.high - body.low) * BodyShapeAt(body, nm)) *
+                   (1.0 + paint.tilt * (nm - 550.0) / 150.0);
+    if (paint.tint != 0.0) {
+      shape *= 1.0 + paint.tint * std::sin(2.0 * std::numbers::pi * (nm - 400.0) / 300.0 +
+                                           std::numbers::pi * travel);
+    }
     values[i] = static_cast<float>(std::clamp(shape * gain, 0.001, 3.0));
   }
   return values;
@@ -87,7 +151,7 @@ Reflectance PaintReflectance(const Paint& paint, std::size_t geometry) {
 
 Reflectance MeasuredReflectance(std::string_view jobId, std::string_view make, int sampleIndex,
                                 std::size_t geometry) {
-  Reflectance values = PaintReflectance(PaintForMake(make), geometry);
+  Reflectance values = PaintReflectance(PaintForJob(jobId, make), geometry);
   if (geometry >= kGeometryCount) return values;
   const std::uint64_t jobSeed = HashBytes(make, HashBytes(jobId));
   const std::uint64_t sampleSeed =
@@ -96,9 +160,9 @@ Reflectance MeasuredReflectance(std::string_view jobId, std::string_view make, i
   // One gain per sample, shared by its geometries, and a little per geometry.
   Random sampleRandom(sampleSeed);
   Random geometryRandom(sampleSeed ^ ((geometry + 1) * 0xd1b54a32d192ed03ull));
-  const double gain = 1.0 + 0.008 * sampleRandom.Normal() + 0.003 * geometryRandom.Normal();
+  const double gain = 1.0 + 0.0015 * sampleRandom.Normal() + 0.0005 * geometryRandom.Normal();
   for (float& value : values) {
-    const double noisy = value * gain * (1.0 + 0.002 * geometryRandom.Normal());
+    const double noisy = value * gain * (1.0 + 0.0005 * geometryRandom.Normal());
     value = static_cast<float>(std::clamp(noisy, 0.001, 3.0));
   }
   return values;

@@ -39,7 +39,7 @@ SamplePtr MakeSample(std::string_view jobId, std::string_view make, int sampleIn
                         static_cast<float>(lab.b)};
     }
     if (imagePx >= kMinImagePx && imagePx <= kMaxImagePx) {
-      const Paint paint = PaintForMake(make);
+      const Paint paint = PaintForJob(jobId, make);
       const std::uint64_t jobSeed = HashBytes(make, HashBytes(jobId));
       for (std::size_t i = 0; i < kImageCount; ++i) {
         const std::size_t g = kImageGeometries[i];

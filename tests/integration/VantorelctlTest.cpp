@@ -148,6 +148,38 @@ TEST_F(Vantorelctl, JobLifeCycleAndResultFolders) {
   EXPECT_EQ(run.out.find("Azure pearl"), std::string::npos) << run.out;
 }
 
+// The README's first session and its "Quality control" session, as written
+// there: a blue pearl standard, a batch of the same make, compared.
+TEST_F(Vantorelctl, ReadmeQualityControlSession) {
+  namespace fs = std::filesystem;
+  TempFolder folder;
+  const std::string standard = (fs::path(folder.Path()) / "azure").string();
+  const std::string qc = (fs::path(folder.Path()) / "azure-qc").string();
+  const std::vector<std::vector<std::string>> session = {
+      {"connect", "usb"},
+      {"add-job", "Azure pearl", "--make", "blue pearl", "--samples", "3"},
+      {"run", "Azure pearl", "--wait"},
+      {"measure", "Azure pearl", "--out", standard},
+      {"add-job", "Azure pearl, batch 2", "--make", "blue pearl", "--samples", "3"},
+      {"run", "Azure pearl, batch 2", "--wait"},
+  };
+  for (const auto& args : session) ASSERT_EQ(Ctl(args).exitCode, 0) << args[0];
+
+  CtlRun run = Ctl({"compare", standard, "job:Azure pearl, batch 2", "--out", qc});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("verdict   PASS: 11 of 11 geometries within tolerance"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("flop index 3."), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::exists(fs::path(qc) / "qc.svg"));
+  // The standard against itself read from its CxF file: no difference.
+  run = Ctl({"compare", standard + "/result.cxf", standard, "--tolerance", "0.001"});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  // A tolerance no batch meets fails with exit 5.
+  run = Ctl({"compare", standard, "job:Azure pearl, batch 2", "--tolerance", "0.01"});
+  EXPECT_EQ(run.exitCode, 5) << run.out;
+  EXPECT_EQ(Ctl({"delete-job", "Azure pearl, batch 2"}).exitCode, 0);
+}
+
 TEST_F(Vantorelctl, MessagesLogSelftestAndNetworkConnect) {
   CtlRun run = Ctl({"message", "hello from vantorelctl"});
   ASSERT_EQ(run.exitCode, 0) << run.out;

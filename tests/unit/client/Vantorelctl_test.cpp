@@ -5,9 +5,11 @@
 #include <sstream>
 
 #include "FakeDriver.h"
+#include "client/export/ResultFolder.h"
 #include "client/vantorelctl/Commands.h"
 #include "client/vantorelctl/Ctl.h"
 #include "nlohmann/json.hpp"
+#include "unit/export/ExportTestData.h"
 
 namespace {
 
@@ -235,6 +237,114 @@ TEST(VantorelctlSelfTest, RunsEveryStepOnOneConnection) {
   ASSERT_EQ(parsed["steps"].size(), 5u);
   EXPECT_EQ(parsed["steps"][1]["pass"], false);
   EXPECT_EQ(parsed["steps"][4]["skipped"], true);
+}
+
+// Two result folders with known values: the batch is 0.5 L* lighter at
+// r45as45, 3 L* at r15as15, and lacks r45as110.
+class VantorelctlCompare : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const VantorelMeasurementsFull standard = exporttest::MakeFull();
+    VantorelMeasurementsFull batch = standard;
+    batch.measurements.at(R45As45).lab[0] += 0.5f;
+    batch.measurements.at(R15As15).lab[0] += 3.0f;
+    batch.measurements.erase(R45As110);
+    ASSERT_TRUE(
+        vantorel::exporter::WriteResultFolder(Path("std"), exporttest::MakeRequest(standard)).ok);
+    ASSERT_TRUE(
+        vantorel::exporter::WriteResultFolder(Path("batch"), exporttest::MakeRequest(batch)).ok);
+    exporttest::WriteFile(Path("tolerances.txt"), "r15as15 4\n* 1\n");
+    exporttest::WriteFile(Path("empty.cxf"), "<CxF><Resources/></CxF>");
+    std::filesystem::create_directories(Path("plain"));
+  }
+  std::string Path(const std::string& name) const { return (dir_.path() / name).string(); }
+
+  exporttest::TempDir dir_;
+};
+
+TEST_F(VantorelctlCompare, RowsVerdictAndExitCodes) {
+  const std::string standard = Path("std"), batch = Path("batch");
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> output;  // on standard output, or on standard error for errors
+  };
+  const Case cases[] = {
+      {{standard, batch},
+       5,
+       {"GEOMETRY  dL*    da*    db*    dC*    dH*    dE00", "\nr15as15   +3.00  +0.00  +0.00",
+        "FAIL\n", "\nr45as110  -", "only in standard\n",
+        "verdict   FAIL: 1 of 10 geometries outside tolerance (1 on one side only, not compared)"}},
+      {{standard, batch, "--tolerance", "5", "--formula", "de76"},
+       0,
+       {"dE76", "\nr15as15   +3.00  +0.00  +0.00  +0.00  +0.00  3.00  5.00  pass\n",
+        "verdict   PASS: 10 of 10"}},
+      {{standard, batch, "--tolerance-file", Path("tolerances.txt")}, 0, {"4.00  pass\n"}},
+      {{Path("std/result.cxf"), standard, "--formula", "cmc"}, 0, {"CxF3 file", "PASS: 11 of 11"}},
+      {{standard, Path("nothere")}, 2, {"no such result folder or CxF3 file"}},
+      {{Path("plain"), batch}, 2, {"is not a result folder"}},
+      {{standard, Path("empty.cxf")}, 2, {"holds no ColorCIELab values"}},
+      {{standard, batch, "--formula", "de2001"}, 2, {"--formula"}},
+      {{standard, batch, "--tolerance", "-1"}, 2, {"--tolerance"}},
+      {{standard, batch, "--tolerance", "1", "--tolerance-file", Path("tolerances.txt")},
+       2,
+       {"excludes"}},
+      {{standard, batch, "--tolerance-file", Path("nothere")}, 2, {"nothere"}},
+      {{standard, "job:"}, 2, {"job: needs a job name"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"compare"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CtlRun run = Ctl(args);
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    for (const std::string& text : c.output) {
+      EXPECT_NE((c.exitCode == 0 || c.exitCode == 5 ? run.out : run.err).find(text),
+                std::string::npos)
+          << text;
+    }
+  }
+}
+
+TEST_F(VantorelctlCompare, JsonAndQcFolderCarryTheWholeComparison) {
+  const CtlRun run = Ctl({"compare", Path("std"), Path("batch"), "--json", "--out", Path("qc")});
+  ASSERT_EQ(run.exitCode, 5) << run.err;
+  const auto json = nlohmann::json::parse(run.out);
+  EXPECT_EQ(json["command"], "compare");
+  EXPECT_EQ(json["pass"], false);
+  EXPECT_EQ(json["failed"], 1);
+  ASSERT_EQ(json["geometries"].size(), 11u);
+  const auto& r45as45 = json["geometries"][8];
+  EXPECT_EQ(r45as45["geometry"], "r45as45");
+  EXPECT_NEAR(r45as45["dL"].get<double>(), 0.5, 1e-4);
+  EXPECT_EQ(r45as45["status"], "pass");
+  EXPECT_EQ(json["onlyInStandard"], nlohmann::json::array({"r45as110"}));
+  EXPECT_TRUE(json["batch"]["flopIndex"].is_null());  // no r45as110
+  EXPECT_TRUE(json["standard"]["flopIndex"].is_number());
+  for (const char* file : {"qc.json", "qc.csv", "qc.svg"}) {
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() / "qc" / file)) << file;
+  }
+  // The folder exists now: refused unless forced.
+  EXPECT_EQ(Ctl({"compare", Path("std"), Path("batch"), "--out", Path("qc")}).exitCode, 4);
+  EXPECT_EQ(Ctl({"compare", Path("std"), Path("batch"), "--out", Path("qc"), "--force"}).exitCode,
+            5);
+}
+
+TEST_F(VantorelctlCompare, JobSidesAreMeasuredByTheDriver) {
+  const auto body = clienttest::MeasurementBody(0, exporttest::MakeFull());
+  FakeDriver fake({Answers({body, clienttest::MeasurementBody(1002, {})})});
+  const CtlRun same = Ctl({"compare", "job:Std", Path("std"), "--port", PortOf(fake)});
+  EXPECT_EQ(same.exitCode, 0) << same.err;
+  EXPECT_NE(same.out.find("job:Std (instrument)"), std::string::npos);
+  const auto frames = fake.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].typeId, 5u);
+
+  // Both sides on one connection; the second job is unknown to the driver.
+  FakeDriver unknown({Answers({body, clienttest::MeasurementBody(1002, {})})});
+  const CtlRun missing = Ctl({"compare", "job:Std", "job:Gone", "--port", PortOf(unknown)});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("1002"), std::string::npos);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST(ExternalToolsTest, Spec2cieReadsEveryTi3AndAgreesWithTheReportedLab) {
 #endif
 }
 
-TEST(ExternalToolsTest, XmllintAcceptsCxfAndSvgWithAHostileJobName) {
+TEST(ExternalToolsTest, XmllintValidatesCxfAgainstTheSchemaAndAcceptsSvgWithAHostileJobName) {
   REQUIRE_TOOL("xmllint");
 #if defined(VANTOREL_EXPORT_TOOL_TESTS)
   TempDir dir;
@@ -97,7 +97,11 @@ TEST(ExternalToolsTest, XmllintAcceptsCxfAndSvgWithAHostileJobName) {
   const auto log = dir.path() / "log.txt";
   exporttest::WriteFile(cxf, ToCxf(request));
   exporttest::WriteFile(svg, ToSvg(request));
-  EXPECT_EQ(RunTool("xmllint --noout " + Quoted(cxf), log), 0) << exporttest::ReadFile(log);
+  // The official CxF3 core schema (3.0.018), not only well-formedness.
+  EXPECT_EQ(
+      RunTool("xmllint --noout --schema " + Quoted(VANTOREL_CXF_SCHEMA) + " " + Quoted(cxf), log),
+      0)
+      << exporttest::ReadFile(log);
   EXPECT_EQ(RunTool("xmllint --noout " + Quoted(svg), log), 0) << exporttest::ReadFile(log);
 
   // The name reads back as the (repaired) text that was given, not as markup;

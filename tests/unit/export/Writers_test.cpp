@@ -125,7 +125,11 @@ TEST(CxfWriterTest, TiesEachObjectToItsGeometrySpecification) {
   EXPECT_EQ(Count(cxf, "<cc:ColorSpecification "), 11u);
   EXPECT_EQ(Count(cxf, "ColorSpecification=\"cs-r45as-15\""), 2u);  // spectrum and Lab
   EXPECT_EQ(Count(cxf, "<cc:ColorSpecification Id=\"cs-r45as-15\">"), 1u);
-  EXPECT_EQ(Count(cxf, "IlluminationAngle=\"45\" Aspecular=\"-15\" Notation=\"r45as-15\""), 1u);
+  EXPECT_EQ(Count(cxf,
+                  "<cc:BRDFAngle Notation=\"r45as-15\">\n"
+                  "                <cc:IlluminationAngle>45</cc:IlluminationAngle>\n"
+                  "                <cc:Aspecular>-15</cc:Aspecular>\n"),
+            1u);
   EXPECT_EQ(Count(cxf, "<cc:Illuminant>D65</cc:Illuminant>"), 11u);
   EXPECT_EQ(Count(cxf, "<cc:Observer>10_Degree</cc:Observer>"), 11u);
   EXPECT_EQ(Count(cxf, "<cc:MeasurementType>Spectrum_Reflectance</cc:MeasurementType>"), 11u);

@@ -1,16 +1,12 @@
-// The instrument's building blocks: configuration parsing, text encoding, the
-// log ring and the paint model.
+// The instrument's building blocks: configuration parsing, text encoding and
+// the log ring.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
-#include <set>
 
 #include "InstrumentTestSupport.h"
-#include "sim/colour/Colorimetry.h"
 #include "sim/instrument/InstrumentLog.h"
-#include "sim/instrument/PaintModel.h"
 #include "sim/instrument/SimConfig.h"
 #include "sim/instrument/TextEncoding.h"
 
@@ -116,31 +112,6 @@ TEST(InstrumentLogRing, ForwardsByLevelAndHoldsLinesUntilASinkArrives) {
   log.Write(LogLevel::kMessage, "after");
   EXPECT_EQ(sink.Lines(), (std::vector<std::string>{"W early", "M m", "E e x"}));
   EXPECT_NE(log.Contents().find(" WARNING early\n"), std::string::npos);
-}
-
-TEST(InstrumentPaint, EffectPaintsAreBrightNearSpecularAndDarkAtTheFlop) {
-  std::set<long> hues;
-  for (int m = 0; m < 40; ++m) {
-    const std::string make = "Make " + std::to_string(m);
-    SCOPED_TRACE(make);
-    const Paint paint = PaintForMake(make);
-    const double nearL = colour::SpectrumToLab(PaintReflectance(paint, 2)).l;   // r15as15
-    const double midL = colour::SpectrumToLab(PaintReflectance(paint, 8)).l;    // r45as45
-    const double flopL = colour::SpectrumToLab(PaintReflectance(paint, 10)).l;  // r45as110
-    EXPECT_GT(nearL, midL);
-    EXPECT_GT(midL, flopL);
-    if (paint.metallic > 0.5) {
-      EXPECT_GT(nearL - flopL, 30.0);
-    }
-    const colour::CieLab lab = colour::SpectrumToLab(PaintReflectance(paint, 8));
-    hues.insert(std::lround(std::atan2(lab.b, lab.a) * 4));
-    // Symmetric aspecular angles of one illumination look alike.
-    EXPECT_EQ(PaintReflectance(paint, 1), PaintReflectance(paint, 2));  // r15as-15, r15as15
-  }
-  EXPECT_GE(hues.size(), 5u);  // the makes spread over many colours
-  EXPECT_EQ(PaintForMake("Same").centreNm, PaintForMake("Same").centreNm);
-  EXPECT_EQ(MeasuredReflectance("J", "M", 3, 4), MeasuredReflectance("J", "M", 3, 4));
-  EXPECT_NE(MeasuredReflectance("J", "M", 3, 4), MeasuredReflectance("K", "M", 3, 4));
 }
 
 }  // namespace

@@ -1,0 +1,169 @@
+// Comparing two sides, the tolerance file, the result-folder reader and the
+// files of a QC folder.
+#include "client/quality/Comparison.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "client/export/ResultFolder.h"
+#include "client/quality/QcFolder.h"
+#include "client/quality/QcReport.h"
+#include "client/quality/QcSvg.h"
+#include "client/quality/ResultFolderReader.h"
+#include "client/quality/Tolerances.h"
+#include "nlohmann/json.hpp"
+#include "rapidxml/rapidxml.hpp"
+#include "unit/export/ExportTestData.h"
+
+namespace vantorel::quality {
+namespace {
+
+QcSide Side(std::vector<GeometryLab> values) {
+  QcSide side;
+  side.source = "side";
+  side.kind = "test";
+  side.values = std::move(values);
+  return side;
+}
+
+TEST(ComparisonTest, RowsFollowTheStandardAndListOneSidedGeometries) {
+  const QcSide standard = Side({{"r45as15", {100, 0, 0}},
+                                {"r45as45", {50, 10, 10}},
+                                {"r45as110", {20, 0, 0}},
+                                {"r15as15", {60, 0, 0}}});
+  const QcSide batch = Side({{"zz", {1, 1, 1}},
+                             {"r45as110", {20, 0, 3}},
+                             {"r45as45", {52, 10, 10}},
+                             {"r45as15", {100, 0, 0}}});
+  Tolerances tolerances;
+  tolerances.fallback = 2.5;
+  tolerances.perGeometry["r45as110"] = 1.0;
+  const Comparison c = Compare(standard, batch, colour::Formula::kDe76, tolerances);
+  ASSERT_EQ(c.rows.size(), 5u);
+  const std::vector<std::pair<std::string, RowStatus>> expected = {
+      {"r45as15", RowStatus::kPass},
+      {"r45as45", RowStatus::kPass},
+      {"r45as110", RowStatus::kFail},
+      {"r15as15", RowStatus::kOnlyStandard},
+      {"zz", RowStatus::kOnlyBatch}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(c.rows[i].geometry, expected[i].first);
+    EXPECT_EQ(c.rows[i].status, expected[i].second) << c.rows[i].geometry;
+  }
+  EXPECT_DOUBLE_EQ(c.rows[1].deltaE, 2.0);
+  EXPECT_DOUBLE_EQ(c.rows[1].components.dL, 2.0);
+  EXPECT_DOUBLE_EQ(c.rows[2].deltaE, 3.0);
+  EXPECT_EQ(c.rows[2].tolerance, 1.0);
+  EXPECT_EQ(c.compared, 3);
+  EXPECT_EQ(c.failed, 1);
+  EXPECT_FALSE(c.Passed());
+  // 2.69 * 80^1.11 / 50^0.86, and / 52^0.86 for the lighter batch.
+  EXPECT_NEAR(*c.standardFlop, 12.052245286794612, 1e-9);
+  EXPECT_NEAR(*c.batchFlop, 11.652504787511829, 1e-9);
+  EXPECT_FALSE(FlopIndexOf(Side({{"r45as45", {50, 0, 0}}})));
+
+  // A tolerance equal to the difference passes; nothing in common never passes.
+  tolerances.perGeometry["r45as110"] = 3.0;
+  EXPECT_TRUE(Compare(standard, batch, colour::Formula::kDe76, tolerances).Passed());
+  EXPECT_FALSE(Compare(standard, Side({}), colour::Formula::kDe76, tolerances).Passed());
+}
+
+TEST(ComparisonTest, ToleranceFilesAreParsedOrRefusedByLine) {
+  Tolerances t;
+  std::string error;
+  ASSERT_TRUE(ParseTolerances("# dE00\n r45as15  2.0 \r\nr45as45,1\n\n*=1.5  # rest\n", t, error))
+      << error;
+  EXPECT_EQ(t.For("r45as15"), 2.0);
+  EXPECT_EQ(t.For("r45as45"), 1.0);
+  EXPECT_EQ(t.For("r15as15"), 1.5);
+  ASSERT_TRUE(ParseTolerances("", t, error));
+  EXPECT_EQ(t.For("r45as45"), kDefaultTolerance);
+  const std::pair<const char*, const char*> bad[] = {
+      {"r45as45", "line 1: expected a geometry and a tolerance"},
+      {"\nr45as45 1 2", "line 2: expected"},
+      {"r45as45 -1", "is not a tolerance"},
+      {"r45as45 nan", "is not a tolerance"},
+      {"r45as45 1x", "is not a tolerance"},
+      {"r45as45 1\nr45as45 2", "line 2: geometry r45as45 is given twice"},
+      {"* 1\n* 2", "\"*\" is given twice"},
+  };
+  for (const auto& [text, message] : bad) {
+    EXPECT_FALSE(ParseTolerances(text, t, error)) << text;
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+  }
+}
+
+TEST(ComparisonTest, ResultFoldersReadBackAndOtherFoldersAreRefused) {
+  exporttest::TempDir dir;
+  VantorelMeasurementsFull full = exporttest::MakeFull();
+  full.measurements.at(R45As45).lab[1] = std::numeric_limits<float>::infinity();
+  exporter::ExportRequest request = exporttest::MakeRequest(full);
+  ASSERT_TRUE(exporter::WriteResultFolder(dir.path() / "r", request).ok);
+  const SideRead read = ReadResultFolder(dir.path() / "r", "r");
+  ASSERT_TRUE(read.ok) << read.error;
+  ASSERT_EQ(read.side.values.size(), 10u);  // r45as45 is null in result.json
+  ASSERT_EQ(read.warnings.size(), 1u);
+  EXPECT_NE(read.warnings[0].find("r45as45"), std::string::npos);
+  EXPECT_EQ(read.side.values[0].geometry, "r15as-45");
+  EXPECT_FLOAT_EQ(static_cast<float>(read.side.values[0].lab.b),
+                  full.measurements.at(R15As_45).lab[2]);
+
+  const std::pair<const char*, const char*> bad[] = {
+      {nullptr, "is not a result folder"},
+      {"[1, 2]", "is not a JSON object"},
+      {"{\"format\": \"other\"}", "is not a vantorel result"},
+      {"{\"format\": \"vantorel-result\", \"geometries\": []}", "holds no L*a*b* values"},
+      {"{\"format\": \"vantorel-result\", \"geometries\": [{\"name\": \"g\", \"lab\": 3}]}",
+       "without a name or L*a*b* value"},
+  };
+  int n = 0;
+  for (const auto& [json, message] : bad) {
+    const auto folder = dir.path() / ("bad" + std::to_string(n++));
+    std::filesystem::create_directories(folder);
+    if (json != nullptr) exporttest::WriteFile(folder / "result.json", json);
+    const SideRead refused = ReadResultFolder(folder, "bad");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find(message), std::string::npos) << refused.error;
+  }
+}
+
+TEST(ComparisonTest, QcFolderHoldsJsonCsvAndWellFormedSvgForAnyGeometryName) {
+  const std::string hostile = "a,\"<b>&";
+  const Comparison c = Compare(Side({{"r45as45", {50, 1, 1}}, {hostile, {40, 0, 0}}}),
+                               Side({{"r45as45", {50.5, 1, 1}}, {"only", {1, 2, 3}}}),
+                               colour::Formula::kDe2000, Tolerances{});
+  exporttest::TempDir dir;
+  const exporter::ExportResult written = WriteQcFolder(dir.path() / "qc", c, false);
+  ASSERT_TRUE(written.ok) << written.error;
+  EXPECT_EQ(written.files, (std::vector<std::string>{"qc.json", "qc.csv", "qc.svg"}));
+  EXPECT_FALSE(WriteQcFolder(dir.path() / "qc", c, false).ok);  // exists, not forced
+  EXPECT_TRUE(WriteQcFolder(dir.path() / "qc", c, true).ok);    // an earlier QC folder
+
+  const auto json = nlohmann::json::parse(exporttest::ReadFile(dir.path() / "qc" / "qc.json"));
+  EXPECT_EQ(json["pass"], true);
+  EXPECT_EQ(json["formula"], "de2000");
+  EXPECT_EQ(json["geometries"].size(), 3u);
+  EXPECT_EQ(json["onlyInStandard"][0], hostile);
+  EXPECT_EQ(json["onlyInBatch"][0], "only");
+  EXPECT_TRUE(json["geometries"][1]["dE"].is_null());
+
+  const std::string csv = exporttest::ReadFile(dir.path() / "qc" / "qc.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')),
+            "geometry,status,L_standard,a_standard,b_standard,L_batch,a_batch,b_batch,dL,da,db,"
+            "dC,dH,dE,tolerance");
+  EXPECT_NE(csv.find("\n\"a,\"\"<b>&\",only in standard,40.0000,0.0000,0.0000,,,,,,,,,,1.0000\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\nr45as45,pass,50.0000,1.0000,1.0000,50.5000,"), std::string::npos);
+
+  std::string svg = ToQcSvg(c);
+  EXPECT_EQ(svg, exporttest::ReadFile(dir.path() / "qc" / "qc.svg"));
+  EXPECT_NE(svg.find("a,&quot;&lt;b&gt;&amp;"), std::string::npos);
+  rapidxml::xml_document<char> document;
+  // Parses in place (svg ends in '\0' as a std::string does).
+  EXPECT_NO_THROW(document.parse<0>(svg.data()));
+}
+
+}  // namespace
+}  // namespace vantorel::quality
