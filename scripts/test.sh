@@ -99,7 +99,8 @@ fi
 
 if build asan; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest asan --test-dir build-asan -L '^(unit|threads|integration)$' -j "$JOBS"
+    run_ctest asan --test-dir build-asan -L '^(unit|threads|integration)$' -j "$JOBS" \
+    -E '^integration[.](Availability|BigAnswers)$'  # timing suites: real 10 s limits, no memory use of their own
 fi
 
 # ThreadSanitizer: only the suites that touch threads (connect workers, the

@@ -103,6 +103,10 @@ class BigAnswers : public SharedDriver<BigAnswers> {
       ASSERT_TRUE(PrepareMeasuredJob(client, "big", "silver metallic", 1));
       prepared = true;
     }
+    // An answered request proves the driver took `client` (and closed its
+    // listener); only then may the raw connection come, or both could wait
+    // in the listening queue and the later one be reset with it.
+    ASSERT_TRUE(client.GetLog().status.Ok());
     client.Close();
     ASSERT_TRUE(ConnectRaw(raw));
     ASSERT_TRUE(raw.SendAll(SampleRequest()));

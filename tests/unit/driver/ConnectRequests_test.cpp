@@ -87,6 +87,9 @@ TEST(ConnectRequests, TimeoutAnswersNotConnectedEvenWhenTheConnectLaterSucceeds)
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].type, 1u);
   EXPECT_EQ(DriverHarness::Code(frames[0]), DeviceNotConnectedCode);
+  // The fake may only go once the abandoned worker is inside it (its
+  // destructor then waits for the worker to leave).
+  EXPECT_TRUE(h.device.WaitForConnectsStarted(2, std::chrono::seconds(5)));
 }
 
 TEST(ConnectRequests, SignalOfAnAbandonedWorkerDoesNotAnswerTheNextRequest) {
