@@ -66,7 +66,15 @@ start=$(date +%s)
 # Which Windows build runs under Wine: the 32-bit product where the machine
 # can execute 32-bit programs, else a 64-bit build of the same code (some
 # virtual machines run without 32-bit support).
-if win32_check=$(/usr/lib/wine/wine --version 2>&1); then
+# VANTOREL_WIN32=0 takes the 64-bit stand-in even here (to try that path).
+win32_runs() {
+  if [ "${VANTOREL_WIN32:-}" = 0 ]; then
+    echo "VANTOREL_WIN32=0 was set"
+    return 1
+  fi
+  /usr/lib/wine/wine --version 2>&1
+}
+if win32_check=$(win32_runs); then
   WIN32_RUNS=1; WIN_PRESET=windows; WIN_TEST_BUILD=build-win; WINE_LOADER=wine
 else
   WIN32_RUNS=0; WIN_PRESET=windows64; WIN_TEST_BUILD=build-win64; WINE_LOADER=/usr/lib/wine/wine64
