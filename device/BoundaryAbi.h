@@ -23,8 +23,8 @@
 //
 // Calling convention: on 32-bit Windows the platform passes `this` in ECX and
 // the callee pops its arguments (__thiscall). mingw-w64 g++ does the same for
-// every member function by default (since GCC 4.7); tests/unit/device checks
-// it for the boundary classes at compile time. On 64-bit Windows both
+// every member function by default (since GCC 4.7); SlotOrder_test checks
+// it at compile time. On 64-bit Windows both
 // compilers use the one Windows x64 convention.
 //
 // Rules for a boundary class: declare VEXIL_BOUNDARY_DESTRUCTOR(Class) as its

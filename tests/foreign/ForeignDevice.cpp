@@ -20,8 +20,9 @@
 // counts and sizes) and answers a code of ForeignValues.h otherwise.
 //
 // Threads: the driver calls ConnectUsb/ConnectNetwork on a worker thread and
-// everything else from its request thread, one call at a time; a connect
-// here returns at once and only sets the link, so nothing needs a lock.
+// everything else from its request thread, one call at a time. A connect
+// here returns at once (it sets the link and logs a line) and the driver
+// waits for it before the next request, so nothing needs a lock.
 #include "foreign/ForeignContract.h"
 #include "foreign/ForeignExr.h"
 #include "foreign/ForeignText.h"

@@ -11,6 +11,10 @@
 // built without devirtualization, so that the compiler cannot resolve the
 // calls from the (empty) class hierarchy of a view, and without the vptr
 // sanitizer, which would rightly object to calls through a foreign class.
+//
+// Both sides are built by one compiler here, so a layout that differs between
+// compilers cannot show; the foreign modules (tests/foreign, built by clang
+// for the Windows platform ABI) are the counterpart that can.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
