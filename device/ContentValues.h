@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "device/BoundaryAbi.h"
 #include "device/DeviceVector.h"
 #include "device/IString.h"
 #include "device/Lab.h"
@@ -32,7 +33,7 @@ class ExrDescription {
   ExrDescription& operator=(ExrDescription&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~ExrDescription();
+  VEXIL_BOUNDARY_DESTRUCTOR(ExrDescription);
   virtual IUintVector8& header();
 
   // Read access for the driver.
@@ -52,7 +53,7 @@ class Exr {
   Exr& operator=(Exr&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~Exr();
+  VEXIL_BOUNDARY_DESTRUCTOR(Exr);
   virtual ExrDescription& description();
   virtual IUintVector8& data();  // the EXR file bytes
 
@@ -75,7 +76,7 @@ class TextureDescription {
   TextureDescription& operator=(TextureDescription&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~TextureDescription();
+  VEXIL_BOUNDARY_DESTRUCTOR(TextureDescription);
   virtual IString& name();
 
   // Read access for the driver.
@@ -96,7 +97,7 @@ class Texture {
   Texture& operator=(Texture&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~Texture();
+  VEXIL_BOUNDARY_DESTRUCTOR(Texture);
   virtual TextureDescription& description();
   virtual std::int32_t& value0();
   virtual std::int32_t& value1();
@@ -149,7 +150,7 @@ class QCTextureParameter {
   QCTextureParameter& operator=(QCTextureParameter&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~QCTextureParameter();
+  VEXIL_BOUNDARY_DESTRUCTOR(QCTextureParameter);
   virtual IString& name();
   virtual IString& value();
   virtual std::int32_t& flags();  // 0 until the device writes it
@@ -179,7 +180,7 @@ class ImageContentData {
   ImageContentData& operator=(ImageContentData&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~ImageContentData();
+  VEXIL_BOUNDARY_DESTRUCTOR(ImageContentData);
   virtual std::int32_t& channelType();  // 0 until the device writes it
   virtual Exr& exr();
   virtual Texture& texture();
@@ -212,7 +213,7 @@ class ImageContent {
   ImageContent& operator=(ImageContent&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~ImageContent();
+  VEXIL_BOUNDARY_DESTRUCTOR(ImageContent);
   virtual IString& geometry();                 // geometry name, for example "r45as15"
   virtual ImageContentDataVector& contents();  // entry 0 holds the image
 
@@ -239,7 +240,7 @@ class SpectrumDescription {
   SpectrumDescription& operator=(SpectrumDescription&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~SpectrumDescription();
+  VEXIL_BOUNDARY_DESTRUCTOR(SpectrumDescription);
   virtual std::int32_t& firstWavelength();
   virtual std::int32_t& wavelengthStep();
 
@@ -262,7 +263,7 @@ class Spectrum {
   Spectrum& operator=(Spectrum&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~Spectrum();
+  VEXIL_BOUNDARY_DESTRUCTOR(Spectrum);
   virtual SpectrumDescription& description();
   virtual IFloatVector& values();  // 31 values for the spectral kind
 
@@ -288,7 +289,7 @@ class SpectralChannelContentType {
   SpectralChannelContentType& operator=(SpectralChannelContentType&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~SpectralChannelContentType();
+  VEXIL_BOUNDARY_DESTRUCTOR(SpectralChannelContentType);
   virtual std::uint16_t& contentKind();
   virtual std::uint16_t& variant();
 
@@ -315,7 +316,7 @@ class SpectralContentData {
   SpectralContentData& operator=(SpectralContentData&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~SpectralContentData();
+  VEXIL_BOUNDARY_DESTRUCTOR(SpectralContentData);
   virtual SpectralChannelContentType& channelType();
   virtual Spectrum& spectrum();
   virtual Lab& lab();
@@ -345,7 +346,7 @@ class SpectrumContent {
   SpectrumContent& operator=(SpectrumContent&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~SpectrumContent();
+  VEXIL_BOUNDARY_DESTRUCTOR(SpectrumContent);
   virtual IString& geometry();                    // geometry name, for example "r15as-45"
   virtual SpectralContentDataVector& contents();  // entry 0 spectrum, entry 1 L*a*b*
 

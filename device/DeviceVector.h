@@ -3,8 +3,8 @@
 // ImageChannelContentTypeVector).
 //
 // Like every value class in device/, a vector is reached by a device module
-// only through its virtual operations (destructor, size, resize, at, in that
-// slot order), which are instantiated once, in this library; a module never
+// only through its virtual operations (destructor as in BoundaryAbi.h, size,
+// resize, at, in that slot order), which are instantiated once, in this library; a module never
 // constructs a vector or touches its array. The driver fills the array
 // directly through Items().
 //
@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/BoundaryAbi.h"
 #include "device/IString.h"
 
 namespace Vexil::Device_Cpp {
@@ -36,7 +37,7 @@ class DeviceVector {
   DeviceVector& operator=(DeviceVector&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~DeviceVector();
+  VEXIL_BOUNDARY_DESTRUCTOR(DeviceVector);
   // Element count (saturates at UINT32_MAX).
   virtual std::uint32_t size();
   // Keeps the first min(size, count) elements and value-initialises the new

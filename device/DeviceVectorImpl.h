@@ -34,6 +34,13 @@ bool TryResize(std::vector<T>& items, std::uint32_t count) {
 template <typename T>
 DeviceVector<T>::~DeviceVector() = default;
 
+#if VEXIL_EMULATED_DESTRUCTOR_SLOT
+template <typename T>
+void* DeviceVector<T>::ScalarDeletingDestructor(unsigned int flags) {
+  return boundary_abi::DestroyAndMaybeFree(this, flags);
+}
+#endif
+
 template <typename T>
 std::uint32_t DeviceVector<T>::size() {
   constexpr auto kMax = std::numeric_limits<std::uint32_t>::max();

@@ -33,12 +33,14 @@ void AssignTerminated(S& target, const C* text) {
 
 IString::IString(const char* text) { AssignTerminated(text_, text); }
 IString::~IString() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(IString)
 void IString::Set(const char* text) { AssignTerminated(text_, text); }
 const char* IString::c_str() { return text_.c_str(); }
 std::uint32_t IString::length() { return SaturatedLength(text_); }
 
 IString32::IString32(const char32_t* text) { AssignTerminated(text_, text); }
 IString32::~IString32() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(IString32)
 void IString32::Set(const char32_t* text) { AssignTerminated(text_, text); }
 const char32_t* IString32::c_str() { return text_.c_str(); }
 std::uint32_t IString32::length() { return SaturatedLength(text_); }

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "device/BoundaryAbi.h"
+
 namespace Vexil::Device_Cpp {
 
 // Narrow text (bytes; UTF-8 where the driver converts it).
@@ -28,7 +30,7 @@ class IString {
   IString& operator=(IString&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~IString();
+  VEXIL_BOUNDARY_DESTRUCTOR(IString);
   // Replaces the content by the terminated text; null gives an empty text.
   // If the new text cannot be allocated the old content stays.
   virtual void Set(const char* text);
@@ -60,7 +62,7 @@ class IString32 {
   IString32& operator=(IString32&&) = default;
 
   // Virtual operations, in slot order; same guarantees as IString's.
-  virtual ~IString32();
+  VEXIL_BOUNDARY_DESTRUCTOR(IString32);
   virtual void Set(const char32_t* text);
   virtual const char32_t* c_str();
   // Length in code units, without the terminator (saturates at UINT32_MAX).

@@ -5,14 +5,17 @@
 namespace Vexil::Device_Cpp {
 
 Tag::~Tag() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(Tag)
 IString& Tag::name() { return name_; }
 IString& Tag::value() { return value_; }
 
 Tag32::~Tag32() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(Tag32)
 IString& Tag32::name() { return name_; }
 IString32& Tag32::value() { return value_; }
 
 ITime::~ITime() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(ITime)
 std::uint8_t& ITime::year() { return year_; }
 std::uint8_t& ITime::month() { return month_; }
 std::uint8_t& ITime::day() { return day_; }
@@ -21,6 +24,7 @@ std::uint8_t& ITime::minute() { return minute_; }
 std::uint8_t& ITime::second() { return second_; }
 
 AccelerationInfo::~AccelerationInfo() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(AccelerationInfo)
 std::int32_t& AccelerationInfo::x() { return x_; }
 std::int32_t& AccelerationInfo::y() { return y_; }
 std::int32_t& AccelerationInfo::z() { return z_; }
@@ -28,6 +32,7 @@ std::int32_t& AccelerationInfo::peak() { return peak_; }
 std::int32_t& AccelerationInfo::eventCount() { return eventCount_; }
 
 SampleInfo::~SampleInfo() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(SampleInfo)
 std::int32_t& SampleInfo::sampleIndex() { return sampleIndex_; }
 ITime& SampleInfo::time() { return time_; }
 float& SampleInfo::temperature() { return temperature_; }
@@ -40,6 +45,7 @@ std::uint8_t& SampleInfo::repeatCount() { return repeatCount_; }
 std::uint8_t& SampleInfo::flags() { return flags_; }
 
 IJobDescription::~IJobDescription() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(IJobDescription)
 std::int32_t& IJobDescription::version() { return version_; }
 IString& IJobDescription::identifier() { return identifier_; }
 ITagVector& IJobDescription::tags() { return tags_; }
@@ -55,6 +61,7 @@ std::int32_t& MeasurementModeInfo::measuredSamples() { return measuredSamples_; 
 std::int32_t& MeasurementModeInfo::modeFlags() { return modeFlags_; }
 
 IJobInfo::~IJobInfo() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(IJobInfo)
 IJobDescription& IJobInfo::description() { return description_; }
 ISampleInfoVector& IJobInfo::samples() { return samples_; }
 MeasurementModeInfo& IJobInfo::modeInfo() { return modeInfo_; }

@@ -3,11 +3,15 @@
 // vectors.
 //
 // Rules shared by every value class in device/:
-// - A value class has no base class. Its first virtual operation is the
-//   destructor (MeasurementModeInfo alone has none), then one accessor per
-//   field, in field order, returning a modifiable reference to the field.
-//   The slot order is the contract with the device module: never reorder,
-//   insert or remove a virtual operation.
+// - A value class has no base class and none derives from it. Its first
+//   virtual operation is the destructor (MeasurementModeInfo alone has none),
+//   then one accessor per field, in field order, returning a modifiable
+//   reference to the field. The slot order is the contract with the device
+//   module: never reorder, insert or remove a virtual operation, and never
+//   give two of them one name. The destructor takes the slot the platform's
+//   C++ ABI gives it (VEXIL_BOUNDARY_DESTRUCTOR, see BoundaryAbi.h), so a
+//   module built with the platform's compiler finds every accessor where it
+//   calls it. The const accessors are not virtual.
 // - A device module, built and loaded separately, only ever calls virtual
 //   operations on the objects it is given; it never constructs, copies or
 //   deletes them and never touches their members. So every operation a
@@ -24,6 +28,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "device/BoundaryAbi.h"
 #include "device/DeviceVector.h"
 #include "device/IString.h"
 
@@ -40,7 +45,7 @@ class Tag {
   Tag& operator=(Tag&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~Tag();
+  VEXIL_BOUNDARY_DESTRUCTOR(Tag);
   virtual IString& name();
   virtual IString& value();
 
@@ -68,7 +73,7 @@ class Tag32 {
   Tag32& operator=(Tag32&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~Tag32();
+  VEXIL_BOUNDARY_DESTRUCTOR(Tag32);
   virtual IString& name();
   virtual IString32& value();
 
@@ -96,7 +101,7 @@ class ITime {
   ITime& operator=(ITime&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~ITime();
+  VEXIL_BOUNDARY_DESTRUCTOR(ITime);
   virtual std::uint8_t& year();
   virtual std::uint8_t& month();
   virtual std::uint8_t& day();
@@ -131,7 +136,7 @@ class AccelerationInfo {
   AccelerationInfo& operator=(AccelerationInfo&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~AccelerationInfo();
+  VEXIL_BOUNDARY_DESTRUCTOR(AccelerationInfo);
   virtual std::int32_t& x();
   virtual std::int32_t& y();
   virtual std::int32_t& z();
@@ -163,7 +168,7 @@ class SampleInfo {
   SampleInfo& operator=(SampleInfo&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~SampleInfo();
+  VEXIL_BOUNDARY_DESTRUCTOR(SampleInfo);
   virtual std::int32_t& sampleIndex();
   virtual ITime& time();
   virtual float& temperature();
@@ -217,7 +222,7 @@ class IJobDescription {
   IJobDescription& operator=(IJobDescription&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~IJobDescription();
+  VEXIL_BOUNDARY_DESTRUCTOR(IJobDescription);
   virtual std::int32_t& version();  // the driver writes 0
   virtual IString& identifier();    // job identifier (UTF-8)
   virtual ITagVector& tags();
@@ -288,7 +293,7 @@ class IJobInfo {
   IJobInfo& operator=(IJobInfo&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~IJobInfo();
+  VEXIL_BOUNDARY_DESTRUCTOR(IJobInfo);
   virtual IJobDescription& description();
   virtual ISampleInfoVector& samples();
   virtual MeasurementModeInfo& modeInfo();

@@ -11,6 +11,7 @@ IIlluminantObserverCondition::IIlluminantObserverCondition(
 IIlluminantObserverCondition& IIlluminantObserverCondition::operator=(
     const IIlluminantObserverCondition& other) = default;
 IIlluminantObserverCondition::~IIlluminantObserverCondition() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(IIlluminantObserverCondition)
 const std::int32_t* IIlluminantObserverCondition::GetIlluminant() const { return &illuminant_; }
 const std::int32_t* IIlluminantObserverCondition::GetObserver() const { return &observer_; }
 
@@ -19,6 +20,7 @@ Lab::Lab(float l, float a, float b) : l_(l), a_(a), b_(b) {}
 Lab::Lab(const Lab& other) = default;
 Lab& Lab::operator=(const Lab& other) = default;
 Lab::~Lab() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(Lab)
 const IIlluminantObserverCondition* Lab::GetCondition() const { return &condition_; }
 const float* Lab::GetL() const { return &l_; }
 const float* Lab::GetA() const { return &a_; }

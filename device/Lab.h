@@ -3,9 +3,10 @@
 //
 // A device module fills a Lab that it finds inside a SpectralContentData
 // through virtual operations only (it never constructs one or touches its
-// members). Slot order: destructor, GetCondition, GetL, GetA, GetB, then the
-// setters SetLab and SetCondition, which come after the four getters so that
-// the getters keep their slots. The executable exports both classes
+// members). Slot order: destructor (as the platform's C++ ABI lays it out,
+// see BoundaryAbi.h), GetCondition, GetL, GetA, GetB, then the setters SetLab
+// and SetCondition, which come after the four getters so that the getters
+// keep their slots. The executable exports both classes
 // (VANTOREL_EXPORT), so a module built against this header may also use the
 // special members; everything is defined out of line in Lab.cpp.
 //
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 
+#include "device/BoundaryAbi.h"
 #include "messages/Export.h"
 
 namespace Vexil::Device_Cpp {
@@ -28,7 +30,7 @@ class VANTOREL_EXPORT IIlluminantObserverCondition {
 
   // Virtual operations, in slot order. The pointers stay valid as long as the
   // object lives.
-  virtual ~IIlluminantObserverCondition();
+  VEXIL_BOUNDARY_DESTRUCTOR(IIlluminantObserverCondition);
   virtual const std::int32_t* GetIlluminant() const;
   virtual const std::int32_t* GetObserver() const;
 
@@ -47,7 +49,7 @@ class VANTOREL_EXPORT Lab {
 
   // Virtual operations, in slot order. The getters' pointers stay valid as
   // long as the object lives.
-  virtual ~Lab();
+  VEXIL_BOUNDARY_DESTRUCTOR(Lab);
   virtual const IIlluminantObserverCondition* GetCondition() const;
   virtual const float* GetL() const;
   virtual const float* GetA() const;

@@ -25,13 +25,31 @@ inline constexpr std::size_t kQuarnTextSize = 200;
 // Number of angle-name buffers GetDeviceInfo may fill.
 inline constexpr std::size_t kQuarnMaxAngles = 5;
 
-class VANTOREL_EXPORT QuarnInterface {
+// A module built with the platform's compiler (_MSC_VER) cannot link to the
+// special members the executable exports: they carry the names of the
+// driver's own toolchain. The class has no data, so there it gets its own
+// inline ones and nothing is imported.
+#if defined(_MSC_VER)
+#define VANTOREL_QUARN_EXPORT
+#else
+#define VANTOREL_QUARN_EXPORT VANTOREL_EXPORT
+#endif
+
+class VANTOREL_QUARN_EXPORT QuarnInterface {
  public:
+#if defined(_MSC_VER)
+  QuarnInterface() = default;
+  QuarnInterface(const QuarnInterface& other) = default;
+  QuarnInterface(QuarnInterface&& other) noexcept = default;
+  QuarnInterface& operator=(const QuarnInterface& other) = default;
+  QuarnInterface& operator=(QuarnInterface&& other) noexcept = default;
+#else
   QuarnInterface();
   QuarnInterface(const QuarnInterface& other);
   QuarnInterface(QuarnInterface&& other) noexcept;
   QuarnInterface& operator=(const QuarnInterface& other);
   QuarnInterface& operator=(QuarnInterface&& other) noexcept;
+#endif
 
   virtual std::int32_t Reserved01() = 0;
   // Slot 2: prepares the instrument; the self-test calls it with (0, 0) and

@@ -5,6 +5,7 @@
 namespace Vexil::Device_Cpp {
 
 EntityState::~EntityState() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(EntityState)
 std::int32_t& EntityState::entityId() { return entityId_; }
 IString& EntityState::name() { return name_; }
 IString& EntityState::kind() { return kind_; }
@@ -12,6 +13,7 @@ IString& EntityState::status() { return status_; }
 std::int32_t& EntityState::statusCode() { return statusCode_; }
 
 State::~State() = default;
+VEXIL_DEFINE_BOUNDARY_DESTRUCTOR(State)
 std::uint8_t& State::deviceState() { return deviceState_; }
 std::uint8_t& State::connectionKind() { return connectionKind_; }
 std::uint8_t& State::batteryLevel() { return batteryLevel_; }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "device/BoundaryAbi.h"
 #include "device/DeviceVector.h"
 #include "device/IString.h"
 #include "device/JobValues.h"
@@ -25,7 +26,7 @@ class EntityState {
   EntityState& operator=(EntityState&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~EntityState();
+  VEXIL_BOUNDARY_DESTRUCTOR(EntityState);
   virtual std::int32_t& entityId();
   virtual IString& name();
   virtual IString& kind();
@@ -61,7 +62,7 @@ class State {
   State& operator=(State&&) = default;
 
   // Virtual operations, in slot order.
-  virtual ~State();
+  VEXIL_BOUNDARY_DESTRUCTOR(State);
   virtual std::uint8_t&
   deviceState();  // 2: ready to deliver a sample; other values are the device's own
   virtual std::uint8_t& connectionKind();

@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  clang clang-format clang-tidy libclang-rt-dev
+  clang clang-format clang-tidy libclang-rt-dev lld
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libtinyexr-dev libutfcpp-dev libcli11-dev nlohmann-json3-dev libstb-dev librapidxml-dev
   colord-data openexr libxml2-utils argyll tshark python3

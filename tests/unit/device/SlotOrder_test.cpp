@@ -11,6 +11,10 @@
 // built without devirtualization, so that the compiler cannot resolve the
 // calls from the (empty) class hierarchy of a view, and without the vptr
 // sanitizer, which would rightly object to calls through a foreign class.
+//
+// Both sides are built by one compiler here, so a layout that differs between
+// compilers cannot show; the foreign modules (tests/foreign, built by clang
+// for the Windows platform ABI) are the counterpart that can.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -20,43 +24,53 @@
 #include <string>
 
 #include "device/DeviceValues.h"
+#include "device/DeviceVectorImpl.h"
 #include "device/QuarnInterface.h"
 #include "device/VantorelLogger.h"
 #include "fakes/FakeDevice.h"
 
 namespace module_view {
 
+// The destructor slot as a module built for this target lays it out: a
+// virtual destructor, except under mingw-w64, whose own ABI would give it two
+// slots where the platform's compiler gives one (see device/BoundaryAbi.h).
+#if defined(_WIN32) && !defined(_MSC_VER)
+#define DESTRUCTOR_SLOT(View) virtual void* DestroySlot(unsigned int flags) = 0
+#else
+#define DESTRUCTOR_SLOT(View) virtual ~View() = 0
+#endif
+
 struct String {
-  virtual ~String() = 0;
+  DESTRUCTOR_SLOT(String);
   virtual void Set(const char*) = 0;
   virtual const char* Chars() = 0;
   virtual std::uint32_t Length() = 0;
 };
 struct String32 {
-  virtual ~String32() = 0;
+  DESTRUCTOR_SLOT(String32);
   virtual void Set(const char32_t*) = 0;
   virtual const char32_t* Chars() = 0;
   virtual std::uint32_t Length() = 0;
 };
 template <typename T>
 struct Vector {
-  virtual ~Vector() = 0;
+  DESTRUCTOR_SLOT(Vector);
   virtual std::uint32_t Count() = 0;
   virtual void Resize(std::uint32_t) = 0;
   virtual T& At(std::uint32_t) = 0;
 };
 struct Tag {
-  virtual ~Tag() = 0;
+  DESTRUCTOR_SLOT(Tag);
   virtual String& Name() = 0;
   virtual String& Value() = 0;
 };
 struct Tag32 {
-  virtual ~Tag32() = 0;
+  DESTRUCTOR_SLOT(Tag32);
   virtual String& Name() = 0;
   virtual String32& Value() = 0;
 };
 struct Time {
-  virtual ~Time() = 0;
+  DESTRUCTOR_SLOT(Time);
   virtual std::uint8_t& F1() = 0;
   virtual std::uint8_t& F2() = 0;
   virtual std::uint8_t& F3() = 0;
@@ -65,7 +79,7 @@ struct Time {
   virtual std::uint8_t& F6() = 0;
 };
 struct Acceleration {
-  virtual ~Acceleration() = 0;
+  DESTRUCTOR_SLOT(Acceleration);
   virtual std::int32_t& F1() = 0;
   virtual std::int32_t& F2() = 0;
   virtual std::int32_t& F3() = 0;
@@ -73,7 +87,7 @@ struct Acceleration {
   virtual std::int32_t& F5() = 0;
 };
 struct Sample {
-  virtual ~Sample() = 0;
+  DESTRUCTOR_SLOT(Sample);
   virtual std::int32_t& F1() = 0;
   virtual Time& TimeField() = 0;
   virtual float& Float1() = 0;
@@ -86,7 +100,7 @@ struct Sample {
   virtual std::uint8_t& Byte4() = 0;
 };
 struct JobDescription {
-  virtual ~JobDescription() = 0;
+  DESTRUCTOR_SLOT(JobDescription);
   virtual std::int32_t& Version() = 0;
   virtual String& Identifier() = 0;
   virtual Vector<Tag>& Tags() = 0;
@@ -103,14 +117,14 @@ struct ModeInfo {  // no destructor slot
   virtual std::int32_t& F4() = 0;
 };
 struct JobInfo {
-  virtual ~JobInfo() = 0;
+  DESTRUCTOR_SLOT(JobInfo);
   virtual JobDescription& Description() = 0;
   virtual Vector<Sample>& Samples() = 0;
   virtual ModeInfo& Mode() = 0;
   virtual Vector<std::uint8_t>& Extra() = 0;
 };
 struct Entity {
-  virtual ~Entity() = 0;
+  DESTRUCTOR_SLOT(Entity);
   virtual std::int32_t& F1() = 0;
   virtual String& S1() = 0;
   virtual String& S2() = 0;
@@ -118,7 +132,7 @@ struct Entity {
   virtual std::int32_t& F5() = 0;
 };
 struct DeviceState {
-  virtual ~DeviceState() = 0;
+  DESTRUCTOR_SLOT(DeviceState);
   virtual std::uint8_t& Ready() = 0;
   virtual std::uint8_t& B2() = 0;
   virtual std::uint8_t& B3() = 0;
@@ -132,12 +146,12 @@ struct DeviceState {
   virtual Vector<Entity>& Entities() = 0;
 };
 struct Condition {
-  virtual ~Condition() = 0;
+  DESTRUCTOR_SLOT(Condition);
   virtual const std::int32_t* First() const = 0;
   virtual const std::int32_t* Second() const = 0;
 };
 struct Lab {
-  virtual ~Lab() = 0;
+  DESTRUCTOR_SLOT(Lab);
   virtual const Condition* GetCondition() const = 0;
   virtual const float* L() const = 0;
   virtual const float* A() const = 0;
@@ -146,46 +160,46 @@ struct Lab {
   virtual void SetCondition(std::int32_t, std::int32_t) = 0;
 };
 struct ChannelType {
-  virtual ~ChannelType() = 0;
+  DESTRUCTOR_SLOT(ChannelType);
   virtual std::uint16_t& Kind() = 0;
   virtual std::uint16_t& Variant() = 0;
 };
 struct SpectrumDescription {
-  virtual ~SpectrumDescription() = 0;
+  DESTRUCTOR_SLOT(SpectrumDescription);
   virtual std::int32_t& F1() = 0;
   virtual std::int32_t& F2() = 0;
 };
 struct Spectrum {
-  virtual ~Spectrum() = 0;
+  DESTRUCTOR_SLOT(Spectrum);
   virtual SpectrumDescription& Description() = 0;
   virtual Vector<float>& Values() = 0;
 };
 struct SpectralData {
-  virtual ~SpectralData() = 0;
+  DESTRUCTOR_SLOT(SpectralData);
   virtual ChannelType& Type() = 0;
   virtual Spectrum& SpectrumField() = 0;
   virtual Lab& LabField() = 0;
 };
 struct SpectralContent {
-  virtual ~SpectralContent() = 0;
+  DESTRUCTOR_SLOT(SpectralContent);
   virtual String& Geometry() = 0;
   virtual Vector<SpectralData>& Contents() = 0;
 };
 struct ExrDescription {
-  virtual ~ExrDescription() = 0;
+  DESTRUCTOR_SLOT(ExrDescription);
   virtual Vector<std::uint8_t>& Header() = 0;
 };
 struct Exr {
-  virtual ~Exr() = 0;
+  DESTRUCTOR_SLOT(Exr);
   virtual ExrDescription& Description() = 0;
   virtual Vector<std::uint8_t>& Data() = 0;
 };
 struct TextureDescription {
-  virtual ~TextureDescription() = 0;
+  DESTRUCTOR_SLOT(TextureDescription);
   virtual String& Name() = 0;
 };
 struct Texture {
-  virtual ~Texture() = 0;
+  DESTRUCTOR_SLOT(Texture);
   virtual TextureDescription& Description() = 0;
   virtual std::int32_t& V0() = 0;
   virtual std::int32_t& V1() = 0;
@@ -200,20 +214,20 @@ struct Texture {
   virtual std::int32_t& V10() = 0;
 };
 struct QcParameter {
-  virtual ~QcParameter() = 0;
+  DESTRUCTOR_SLOT(QcParameter);
   virtual String& S1() = 0;
   virtual String& S2() = 0;
   virtual std::int32_t& F3() = 0;
 };
 struct ImageData {
-  virtual ~ImageData() = 0;
+  DESTRUCTOR_SLOT(ImageData);
   virtual std::int32_t& F1() = 0;
   virtual Exr& ExrField() = 0;
   virtual Texture& TextureField() = 0;
   virtual Vector<QcParameter>& Parameters() = 0;
 };
 struct ImageContent {
-  virtual ~ImageContent() = 0;
+  DESTRUCTOR_SLOT(ImageContent);
   virtual String& Geometry() = 0;
   virtual Vector<ImageData>& Contents() = 0;
 };
@@ -599,5 +613,56 @@ TEST(SlotOrder, QuarnInterfaceHasSlotTwoAndTwentyOneWhereTheSelfTestCallsThem) {
   EXPECT_EQ(view.S22(), 22);
   EXPECT_EQ(view.S28(), 28);
 }
+
+#if VEXIL_EMULATED_DESTRUCTOR_SLOT
+// Under mingw-w64 slot 0 stands in for the platform's scalar deleting
+// destructor: a module that calls it destroys the object, and frees it only
+// when bit 0 of the flags is set.
+struct Counted {
+  static inline int destroyed = 0;
+  ~Counted() { ++destroyed; }
+};
+
+TEST(SlotOrder, DestructorSlotDestroysAndFreesOnlyWhenAsked) {
+  using Counting = DeviceVector<Counted>;
+  alignas(Counting) unsigned char storage[sizeof(Counting)];
+  Counting* inPlace = new (storage) Counting(std::vector<Counted>(2));
+  Counted::destroyed = 0;
+  EXPECT_EQ(module_view::As<module_view::Vector<Counted>>(inPlace).DestroySlot(0), inPlace);
+  EXPECT_EQ(Counted::destroyed, 2);
+
+  Counting* onHeap = new Counting(std::vector<Counted>(3));
+  Counted::destroyed = 0;
+  EXPECT_EQ(module_view::As<module_view::Vector<Counted>>(onHeap).DestroySlot(1), onHeap);
+  EXPECT_EQ(Counted::destroyed, 3);
+}
+#endif
+
+#if defined(_WIN32) && defined(__i386__) && !defined(_MSC_VER)
+// On 32-bit Windows every boundary operation must be __thiscall, as the
+// platform's compiler calls it. mingw-w64 g++ makes it the default for member
+// functions and keeps the convention in the member pointer's type.
+template <typename R, typename C, typename... A>
+constexpr bool IsThiscall(R (__attribute__((thiscall)) C::*)(A...)) {
+  return true;
+}
+template <typename R, typename C, typename... A>
+constexpr bool IsThiscall(R (__attribute__((thiscall)) C::*)(A...) const) {
+  return true;
+}
+template <typename F>
+constexpr bool IsThiscall(F) {
+  return false;
+}
+static_assert(IsThiscall(&IString::ScalarDeletingDestructor));
+static_assert(IsThiscall(&IString::Set) && IsThiscall(&IString32::length));
+static_assert(IsThiscall(&IUintVector8::resize) && IsThiscall(&JobInfoVector::at));
+static_assert(IsThiscall(&Lab::GetL) && IsThiscall(&Lab::SetLab));
+static_assert(IsThiscall(&IIlluminantObserverCondition::GetObserver));
+static_assert(IsThiscall(&LogInterface::Warning));
+static_assert(IsThiscall(&DeviceInterface::GetSample) &&
+              IsThiscall(&DeviceInterface::CorrectExrImage));
+static_assert(IsThiscall(&QuarnInterface::GetDeviceInfo));
+#endif
 
 }  // namespace
