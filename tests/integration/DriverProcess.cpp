@@ -229,13 +229,21 @@ bool DriverProcess::WaitForPort(std::uint32_t timeoutMs) {
 bool DriverProcess::StartAndWait(const Environment& env) {
   // The port is machine-wide: another driver on it would answer our probes
   // and take our clients.
-  RawSocket other;
-  if (other.Connect(kDriverPort, 200) == 0) {
-    failure_ = "port " + std::to_string(kDriverPort) +
-               " is already served by another process; the integration tests need it alone";
-    return false;
+  // A driver ended a moment ago (an earlier suite's) may still hold it: under
+  // Wine the wine server closes a killed program's sockets a little later.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(WineMode() ? 10000 : 2000);
+  for (;;) {
+    RawSocket other;
+    if (other.Connect(kDriverPort, 200) != 0) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      failure_ = "port " + std::to_string(kDriverPort) +
+                 " is already served by another process; the integration tests need it alone";
+      return false;
+    }
+    other.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  other.Close();
   return Start(env) && WaitForPort(WineMode() ? 60000 : 10000);
 }
 
