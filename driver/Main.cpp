@@ -15,6 +15,8 @@ constexpr std::uint32_t kMainLoopPauseMs = 16;
 int RunDriver() {
   DriverInvoker driverInvoker;
   if (!driverInvoker.Init()) return 1;
+  // The pause falls between serving windows only; a client that has just
+  // been accepted is served at once.
   for (;;) {
     if (driverInvoker.Tick()) Platform::SleepMs(kMainLoopPauseMs);
   }

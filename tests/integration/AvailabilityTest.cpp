@@ -103,6 +103,9 @@ class BigAnswers : public SharedDriver<BigAnswers> {
       ASSERT_TRUE(PrepareMeasuredJob(client, "big", "silver metallic", 1));
       prepared = true;
     }
+    // Served before it leaves: the driver has taken `client` off its
+    // listening socket, so `raw` cannot queue behind it and be reset.
+    ASSERT_FALSE(client.Cancel().TransportError());
     client.Close();
     ASSERT_TRUE(ConnectRaw(raw));
     ASSERT_TRUE(raw.SendAll(SampleRequest()));
