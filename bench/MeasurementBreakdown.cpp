@@ -155,7 +155,7 @@ bool JobMeasured(dv::DeviceInterface& device, const std::string& name) {
 
 }  // namespace
 
-std::vector<Breakdown> MeasureBreakdown(int imagePx, int samples, int runs) {
+BreakdownRuns MeasureBreakdown(int imagePx, int samples, int runs) {
   instrument::SimConfig config;
   config.connectMs = 0;
   config.sampleMs = 0;
@@ -197,15 +197,15 @@ std::vector<Breakdown> MeasureBreakdown(int imagePx, int samples, int runs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
-  std::vector<Breakdown> results;
-  for (int run = 0; run < runs; ++run) {
+  // One request, timed; `correct` repeats the correction phase by phase.
+  auto timed = [&](auto request, bool correct) {
     device.readMs = device.correctionMs = 0;
     device.corrected.clear();
     glue.ms = 0;
     connection->sendMs = 0;
     connection->bytes = 0;
     const Clock::time_point start = Clock::now();
-    driver.GetMeasure("bench");
+    request();
     Breakdown b;
     b.totalMs = MillisSince(start);
     b.deviceReadMs = device.readMs;
@@ -216,6 +216,7 @@ std::vector<Breakdown> MeasureBreakdown(int imagePx, int samples, int runs) {
     b.answerBytes = connection->bytes;
     b.images = device.corrected.size();
     for (const auto& [exr, spectrum] : device.corrected) {
+      if (!correct) break;
       colour::Image image;
       Clock::time_point at = Clock::now();
       if (!colour::DecodeExr(exr, image)) Fail("breakdown: an image does not decode");
@@ -227,7 +228,16 @@ std::vector<Breakdown> MeasureBreakdown(int imagePx, int samples, int runs) {
       if (colour::EncodeExr(image).empty()) Fail("breakdown: an image does not encode");
       b.encodeMs += MillisSince(at);
     }
-    results.push_back(b);
+    return b;
+  };
+
+  BreakdownRuns results;
+  driver.GetSample("bench", 0);  // warm-up
+  for (int run = 0; run < runs; ++run) {
+    results.sample.push_back(timed([&] { driver.GetSample("bench", 0); }, false));
+  }
+  for (int run = 0; run < runs; ++run) {
+    results.measure.push_back(timed([&] { driver.GetMeasure("bench"); }, true));
   }
 
   delete driver.connection;

@@ -30,8 +30,14 @@ struct Breakdown {
   std::size_t answerBytes = 0;
 };
 
-// Runs `runs` measurement requests of a job of `samples` samples with images
-// of `imagePx` pixels a side (the instrument measures the job first).
-std::vector<Breakdown> MeasureBreakdown(int imagePx, int samples, int runs);
+struct BreakdownRuns {
+  std::vector<Breakdown> measure;  // MsgGetMeasure of the whole job
+  std::vector<Breakdown> sample;   // MsgGetSample of its first sample
+};
+
+// Runs `runs` measurement requests and `runs` sample requests of a job of
+// `samples` samples with images of `imagePx` pixels a side (the instrument
+// measures the job first).
+BreakdownRuns MeasureBreakdown(int imagePx, int samples, int runs);
 
 }  // namespace bench

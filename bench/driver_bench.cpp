@@ -239,19 +239,13 @@ void PeakMemory(int imagePx) {
   std::printf("\n");
 }
 
-// (d) Where a measurement request's time goes.
-void Breakdown(int imagePx, int runs) {
-  const std::vector<bench::Breakdown> results = bench::MeasureBreakdown(imagePx, 3, runs);
+void PrintBreakdown(const std::vector<bench::Breakdown>& results, bool correction) {
   auto median = [&](double bench::Breakdown::*field) {
     std::vector<double> values;
     for (const bench::Breakdown& b : results) values.push_back(b.*field);
     return bench::Median(values);
   };
   const double total = median(&bench::Breakdown::totalMs);
-  std::printf(
-      "(d) MsgGetMeasure of a 3-sample job, images %d px (%zu corrected, answer %.1f MB), "
-      "median of %d\n",
-      imagePx, results.front().images, results.front().answerBytes / 1e6, runs);
   const struct {
     const char* name;
     double bench::Breakdown::*field;
@@ -262,13 +256,29 @@ void Breakdown(int imagePx, int runs) {
               {"other (records, serialization)", &bench::Breakdown::otherMs},
               {"total", &bench::Breakdown::totalMs}};
   for (const auto& row : rows) {
+    if (!correction && row.field == &bench::Breakdown::correctionMs) continue;
     const double ms = median(row.field);
-    std::printf("    %-46s %10.1f ms %6.1f%%\n", row.name, ms, 100.0 * ms / total);
+    std::printf("    %-46s %10.2f ms %6.1f%%\n", row.name, ms, 100.0 * ms / total);
   }
+  if (!correction) return;
   std::printf("    the correction again, phase by phase, summed over the images:\n");
-  std::printf("      decode %.1f ms, scale %.1f ms, encode %.1f ms\n\n",
+  std::printf("      decode %.1f ms, scale %.1f ms, encode %.1f ms\n",
               median(&bench::Breakdown::decodeMs), median(&bench::Breakdown::scaleMs),
               median(&bench::Breakdown::encodeMs));
+}
+
+// (d) Where a measurement request's time goes.
+void Breakdown(int imagePx, int runs) {
+  const bench::BreakdownRuns results = bench::MeasureBreakdown(imagePx, 3, runs);
+  std::printf(
+      "(d) MsgGetMeasure of a 3-sample job, images %d px (%zu corrected, answer %.1f MB), "
+      "in-process, median of %d\n",
+      imagePx, results.measure.front().images, results.measure.front().answerBytes / 1e6, runs);
+  PrintBreakdown(results.measure, true);
+  std::printf("    and MsgGetSample of its first sample (answer %.1f MB):\n",
+              results.sample.front().answerBytes / 1e6);
+  PrintBreakdown(results.sample, false);
+  std::printf("\n");
 }
 
 }  // namespace
