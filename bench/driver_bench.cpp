@@ -31,6 +31,7 @@
 #include "BenchSupport.h"
 #include "LoopbackPeer.h"
 #include "MeasurementBreakdown.h"
+#include "WireClient.h"
 #include "client/Client.h"
 #include "integration/DriverProcess.h"
 #include "integration/RawSocket.h"
@@ -43,7 +44,6 @@ using bench::Micros;
 using Bytes = std::vector<std::uint8_t>;
 using integration::DriverProcess;
 using integration::Environment;
-using integration::RawSocket;
 
 constexpr std::uint16_t kDriverPort = 8889;
 
@@ -51,34 +51,6 @@ Bytes Text(const std::string& text) {
   Bytes bytes = integration::Le32(static_cast<std::uint32_t>(text.size()));
   bytes.insert(bytes.end(), text.begin(), text.end());
   return bytes;
-}
-
-// Sends `request` and reads one whole frame: `expected` bytes, or the size
-// its header announces when `expected` is 0. Returns the bytes read.
-std::size_t Exchange(RawSocket& socket, const Bytes& request, std::size_t expected) {
-  if (!socket.SendAll(request)) Fail("send failed");
-  const Bytes header = socket.Read(16, 60000);
-  if (header.size() != 16) Fail("no answer header");
-  std::size_t rest = expected >= 16 ? expected - 16 : 0;
-  if (expected == 0) {
-    rest = header[0] | (header[1] << 8) | (header[2] << 16) |
-           (static_cast<std::uint32_t>(header[3]) << 24);
-  }
-  return 16 + socket.Read(rest, 60000).size();
-}
-
-double TimedExchangeUs(RawSocket& socket, const Bytes& request, std::size_t expected) {
-  const Clock::time_point start = Clock::now();
-  if (Exchange(socket, request, expected) != expected) Fail("short answer");
-  return Micros(Clock::now() - start);
-}
-
-void ConnectRaw(RawSocket& socket, std::uint16_t port) {
-  const Clock::time_point start = Clock::now();
-  while (socket.Connect(port, 1000) != 0) {
-    if (Clock::now() - start > std::chrono::seconds(10)) Fail("cannot connect");
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
 }
 
 void ConnectClient(vantorel::Client& client) {
@@ -149,25 +121,23 @@ void PrintPair(const char* unit, const Pair& pair, const char* goal) {
 // blocks; then the first request of new connections.
 void SmallRequests(int trips, int connections) {
   const Bytes cancel = integration::Frame(10, {0});
-  constexpr std::size_t kAnswer = 20;
   DriverProcess driver;
   if (!driver.StartAndWait(Instrument(32))) Fail(driver.Failure());
-  bench::LoopbackPeer peer(cancel.size(), Bytes(kAnswer, 0));
+  bench::LoopbackPeer peer(cancel.size(), integration::Frame(10, integration::Le32(0)));
 
   Pair trip;
   {
-    RawSocket toDriver, toPeer;
-    ConnectRaw(toDriver, kDriverPort);
-    ConnectRaw(toPeer, peer.Port());
+    bench::WireClient toDriver, toPeer;
+    toDriver.Connect(kDriverPort);
+    toPeer.Connect(peer.Port());
     for (int i = 0; i < 200; ++i) {  // warm-up
-      Exchange(toDriver, cancel, kAnswer);
-      Exchange(toPeer, cancel, kAnswer);
+      toDriver.Exchange(cancel);
+      toPeer.Exchange(cancel);
     }
-    constexpr int kBlock = 100;
+    constexpr int kBlock = 10;
     for (int done = 0; done < trips; done += kBlock) {
-      for (int i = 0; i < kBlock; ++i)
-        trip.driver.push_back(TimedExchangeUs(toDriver, cancel, kAnswer));
-      for (int i = 0; i < kBlock; ++i) trip.raw.push_back(TimedExchangeUs(toPeer, cancel, kAnswer));
+      for (int i = 0; i < kBlock; ++i) trip.driver.push_back(toDriver.TimedExchangeUs(cancel));
+      for (int i = 0; i < kBlock; ++i) trip.raw.push_back(toPeer.TimedExchangeUs(cancel));
     }
   }
   std::printf("(a) cancel round trip, %zu trips over one connection each\n", trip.driver.size());
@@ -176,9 +146,9 @@ void SmallRequests(int trips, int connections) {
   Pair first;
   for (int i = 0; i < connections; ++i) {
     for (const bool toDriver : {true, false}) {
-      RawSocket socket;
-      ConnectRaw(socket, toDriver ? kDriverPort : peer.Port());
-      (toDriver ? first.driver : first.raw).push_back(TimedExchangeUs(socket, cancel, kAnswer));
+      bench::WireClient client;
+      client.Connect(toDriver ? kDriverPort : peer.Port());
+      (toDriver ? first.driver : first.raw).push_back(client.TimedExchangeUs(cancel));
     }
   }
   std::printf(
@@ -195,18 +165,19 @@ void BulkAnswer(int imagePx, int runs) {
   vantorel::Client client;
   PrepareDriver(driver, client, imagePx, 1);
   client.Close();
-  RawSocket toDriver;
-  ConnectRaw(toDriver, kDriverPort);
-  const std::size_t size = Exchange(toDriver, request, 0);  // warm-up, and the size
-  bench::LoopbackPeer peer(request.size(), Bytes(size, 0x5A));
-  RawSocket toPeer;
-  ConnectRaw(toPeer, peer.Port());
-  Exchange(toPeer, request, size);  // warm-up
+  bench::WireClient toDriver;
+  toDriver.Connect(kDriverPort);
+  const std::size_t size = toDriver.Exchange(request);  // warm-up, and the size
+  bench::LoopbackPeer peer(request.size(), integration::Frame(6, Bytes(size - 16, 0x5A)));
+  bench::WireClient toPeer;
+  toPeer.Connect(peer.Port());
+  toPeer.Exchange(request);  // warm-up
+  toDriver.Exchange(request);
 
   Pair ms;
   for (int i = 0; i < runs; ++i) {
-    ms.driver.push_back(TimedExchangeUs(toDriver, request, size) / 1000.0);
-    ms.raw.push_back(TimedExchangeUs(toPeer, request, size) / 1000.0);
+    ms.driver.push_back(toDriver.TimedExchangeUs(request) / 1000.0);
+    ms.raw.push_back(toPeer.TimedExchangeUs(request) / 1000.0);
   }
   const double mb = static_cast<double>(size) / 1e6;
   const double d = bench::Median(ms.driver), r = bench::Median(ms.raw);
