@@ -333,11 +333,8 @@ TEST(ClientKeptAnswer, BrokenStreamsBecomeFailureValues) {
     SCOPED_TRACE(c.what);
     FakeDriver fake([&](Peer& peer) {
       if (!peer.ReadFrame()) return;
-      Bytes frame = vantorel::BuildFrame(6, Bytes(body.begin(), body.begin() + c.sent));
-      frame[0] = static_cast<std::uint8_t>(c.announced);
-      frame[1] = static_cast<std::uint8_t>(c.announced >> 8);
-      frame[2] = static_cast<std::uint8_t>(c.announced >> 16);
-      frame[3] = static_cast<std::uint8_t>(c.announced >> 24);
+      Bytes frame = vantorel::BuildFrame(6, Bytes(body.begin(), body.begin() + c.announced));
+      frame.resize(16 + c.sent);
       peer.Send(frame);
       if (c.staysOpen) peer.WaitForClose();
     });
