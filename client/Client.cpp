@@ -170,112 +170,185 @@ FrameAnswer Client::ReceiveFrame(std::uint32_t timeoutMs) {
   return answer;
 }
 
-// The time-out bounds the wait for the first byte and every later pause. The
-// receive never sleeps: it blocks in WaitReady only while nothing is there.
-Status Client::ReceiveBody(std::uint32_t answerId, std::uint32_t timeoutMs, Body& body) {
-  if (!IsConnected()) return Fail(Failure::NotConnected, "not connected to the driver");
-  const std::uint64_t start = Platform::TickCountMs();
-  std::uint64_t lastActivity = start;
-  std::uint8_t header[Protocol::kHeaderSize];
-  std::uint8_t* target = header;
-  std::size_t want = sizeof header;
-  std::size_t got = 0;
-  bool inBody = false;
-
-  auto report = [&] {
-    if (!progress_) return;
-    Progress progress;
-    progress.receiving = inBody;
-    progress.elapsedMs = Platform::TickCountMs() - start;
-    progress.received = inBody ? got : 0;
-    progress.total = inBody ? body.size : 0;
-    progress_(progress);
-  };
-
-  for (;;) {
-    while (got < want) {
-      const Platform::IoResult io = Platform::ReceiveSome(socket_, target + got, want - got);
-      if (io.status == Platform::IoStatus::Transferred) {
-        got += io.count;
-        lastActivity = Platform::TickCountMs();
-        if (inBody) report();
-        continue;
-      }
-      if (io.status == Platform::IoStatus::PeerClosed || io.status == Platform::IoStatus::Failed) {
-        std::string text = "the driver closed the connection";
-        if (inBody) {
-          text += " in the middle of an answer (" + std::to_string(got) + " of " +
-                  std::to_string(want) + " bytes)";
-        } else if (got > 0) {
-          text += " in the middle of a frame header";
-        }
-        if (io.status == Platform::IoStatus::Failed) {
-          text += ": " + Platform::SocketErrorText(io.error);
-        }
-        return Fail(Failure::Closed, text);
-      }
-      // Nothing there: wait for data, waking up for progress reports.
-      std::uint32_t wait = Platform::kWaitForever;
-      if (timeoutMs != Platform::kWaitForever) {
-        const std::uint64_t idle = Platform::TickCountMs() - lastActivity;
-        if (idle >= timeoutMs) {
-          return Fail(Failure::TimedOut,
-                      "no answer from the driver within " + std::to_string(timeoutMs) + " ms");
-        }
-        wait = static_cast<std::uint32_t>(timeoutMs - idle);
-      }
-      if (progress_) wait = std::min(wait, kProgressTickMs);
-      const Platform::WaitResult ready =
-          Platform::WaitReady(socket_, Platform::Readiness::Read, wait);
-      if (ready.status == Platform::WaitStatus::Failed) {
-        return Fail(Failure::Closed,
-                    "connection failed: " + Platform::SocketErrorText(ready.error));
-      }
-      if (ready.status == Platform::WaitStatus::TimedOut) report();
-    }
-    if (inBody) return Status{};
-
-    const FrameHeader parsed = ParseFrameHeader(header);
-    body.size = parsed.size;
-    body.typeId = parsed.type;
-    const auto lowId = static_cast<std::uint32_t>(parsed.type);
-    if (answerId != 0 && lowId != answerId) {
-      return Fail(Failure::UnexpectedType, "unexpected answer: type id " + std::to_string(lowId) +
-                                               " (expected " + std::to_string(answerId) + ", " +
-                                               RequestName(answerId) + ")");
-    }
-    if (parsed.size > options_.maxAnswerBytes) {
-      return Fail(Failure::TooLarge, "answer of " + std::to_string(parsed.size) +
-                                         " bytes exceeds the limit of " +
-                                         std::to_string(options_.maxAnswerBytes));
-    }
-    // At least one byte, so that the body pointer is never null. Fresh
-    // buffers are left uninitialised: the socket fills them.
-    const std::size_t need = std::max<std::size_t>(parsed.size, 1);
-    if (need <= kReusedBufferLimit) {
-      if (need > bufferCapacity_) {
-        buffer_.reset();
-        bufferCapacity_ = 0;
-        buffer_.reset(new (std::nothrow) std::uint8_t[need]);
-        if (buffer_) bufferCapacity_ = need;
-      }
-      body.data = buffer_.get();
-    } else {
-      body.own.reset(new (std::nothrow) std::uint8_t[need]);
-      body.data = body.own.get();
-    }
-    if (body.data == nullptr) {
-      return Fail(Failure::TooLarge,
-                  "no memory for an answer of " + std::to_string(parsed.size) + " bytes");
-    }
-    inBody = true;
-    target = const_cast<std::uint8_t*>(body.data);
-    want = parsed.size;
-    got = 0;
-    report();
-    if (want == 0) return Status{};
-  }
+Client::Receipt Client::StartReceipt(std::uint32_t timeoutMs) const {
+  Receipt receipt;
+  receipt.timeoutMs = timeoutMs;
+  receipt.start = receipt.lastActivity = Platform::TickCountMs();
+  return receipt;
 }
+
+void Client::Report(const Receipt& receipt) {
+  if (!progress_) return;
+  Progress progress;
+  progress.receiving = receipt.inBody;
+  progress.elapsedMs = Platform::TickCountMs() - receipt.start;
+  progress.received = receipt.inBody ? receipt.received : 0;
+  progress.total = receipt.inBody ? receipt.size : 0;
+  progress_(progress);
+}
+
+// The time-out bounds the wait for the first byte and every later pause.
+Status Client::ReceiveSome(Receipt& receipt, std::uint8_t* target, std::size_t atLeast,
+                           std::size_t atMost, std::size_t& got) {
+  got = 0;
+  if (!IsConnected()) return Fail(Failure::NotConnected, "not connected to the driver");
+  while (got < atLeast) {
+    const Platform::IoResult io = Platform::ReceiveSome(socket_, target + got, atMost - got);
+    if (io.status == Platform::IoStatus::Transferred) {
+      got += io.count;
+      receipt.lastActivity = Platform::TickCountMs();
+      if (receipt.inBody) {
+        receipt.received += io.count;
+        Report(receipt);
+      }
+      continue;
+    }
+    if (io.status == Platform::IoStatus::PeerClosed || io.status == Platform::IoStatus::Failed) {
+      std::string text = "the driver closed the connection";
+      if (receipt.inBody) {
+        text += " in the middle of an answer (" + std::to_string(receipt.received) + " of " +
+                std::to_string(receipt.size) + " bytes)";
+      } else if (got > 0) {
+        text += " in the middle of a frame header";
+      }
+      if (io.status == Platform::IoStatus::Failed) {
+        text += ": " + Platform::SocketErrorText(io.error);
+      }
+      return Fail(Failure::Closed, text);
+    }
+    // Nothing there: wait for data, waking up for progress reports.
+    std::uint32_t wait = Platform::kWaitForever;
+    if (receipt.timeoutMs != Platform::kWaitForever) {
+      const std::uint64_t idle = Platform::TickCountMs() - receipt.lastActivity;
+      if (idle >= receipt.timeoutMs) {
+        return Fail(Failure::TimedOut, "no answer from the driver within " +
+                                           std::to_string(receipt.timeoutMs) + " ms");
+      }
+      wait = static_cast<std::uint32_t>(receipt.timeoutMs - idle);
+    }
+    if (progress_) wait = std::min(wait, kProgressTickMs);
+    const Platform::WaitResult ready =
+        Platform::WaitReady(socket_, Platform::Readiness::Read, wait);
+    if (ready.status == Platform::WaitStatus::Failed) {
+      return Fail(Failure::Closed, "connection failed: " + Platform::SocketErrorText(ready.error));
+    }
+    if (ready.status == Platform::WaitStatus::TimedOut) Report(receipt);
+  }
+  return Status{};
+}
+
+Status Client::ReceiveHeader(std::uint32_t answerId, Receipt& receipt) {
+  std::uint8_t header[Protocol::kHeaderSize];
+  std::size_t got = 0;
+  const Status status = ReceiveSome(receipt, header, sizeof header, sizeof header, got);
+  if (status.TransportError()) return status;
+  const FrameHeader parsed = ParseFrameHeader(header);
+  receipt.size = parsed.size;
+  receipt.typeId = parsed.type;
+  const auto lowId = static_cast<std::uint32_t>(parsed.type);
+  if (answerId != 0 && lowId != answerId) {
+    return Fail(Failure::UnexpectedType, "unexpected answer: type id " + std::to_string(lowId) +
+                                             " (expected " + std::to_string(answerId) + ", " +
+                                             RequestName(answerId) + ")");
+  }
+  if (parsed.size > options_.maxAnswerBytes) {
+    return Fail(Failure::TooLarge, "answer of " + std::to_string(parsed.size) +
+                                       " bytes exceeds the limit of " +
+                                       std::to_string(options_.maxAnswerBytes));
+  }
+  receipt.inBody = true;
+  Report(receipt);
+  return Status{};
+}
+
+Status Client::ReceiveBody(std::uint32_t answerId, std::uint32_t timeoutMs, Body& body) {
+  Receipt receipt = StartReceipt(timeoutMs);
+  const Status header = ReceiveHeader(answerId, receipt);
+  if (header.TransportError()) return header;
+  body.size = receipt.size;
+  body.typeId = receipt.typeId;
+  // At least one byte, so that the body pointer is never null. Fresh
+  // buffers are left uninitialised: the socket fills them.
+  const std::size_t need = std::max<std::size_t>(body.size, 1);
+  if (need <= kReusedBufferLimit) {
+    if (need > bufferCapacity_) {
+      buffer_.reset();
+      bufferCapacity_ = 0;
+      buffer_.reset(new (std::nothrow) std::uint8_t[need]);
+      if (buffer_) bufferCapacity_ = need;
+    }
+    body.data = buffer_.get();
+  } else {
+    body.own.reset(new (std::nothrow) std::uint8_t[need]);
+    body.data = body.own.get();
+  }
+  if (body.data == nullptr) {
+    return Fail(Failure::TooLarge,
+                "no memory for an answer of " + std::to_string(body.size) + " bytes");
+  }
+  if (body.size == 0) return Status{};
+  std::size_t got = 0;
+  return ReceiveSome(receipt, const_cast<std::uint8_t*>(body.data), body.size, body.size, got);
+}
+
+// The body of a measurement answer as its decoder asks for it. Small fields
+// come from a staging buffer filled with whatever has arrived (one receive
+// for many fields); a read larger than that buffer (an image) goes from the
+// socket straight into its destination. Never reads past the body.
+class Client::BodySource final : public ByteSource {
+ public:
+  BodySource(Client& client, Receipt& receipt) : client_(client), receipt_(receipt) {}
+
+  bool Read(void* into, std::size_t count) override {
+    auto* target = static_cast<std::uint8_t*>(into);
+    const std::size_t staged = std::min(count, stageEnd_ - stageBegin_);
+    std::memcpy(target, stage_ + stageBegin_, staged);
+    stageBegin_ += staged;
+    target += staged;
+    count -= staged;
+    if (count == 0) return true;
+    const std::uint64_t unreceived = receipt_.size - receipt_.received;
+    if (count > unreceived) return false;  // the decoder checks lengths first
+    std::size_t got = 0;
+    if (count >= sizeof stage_) {
+      status_ = client_.ReceiveSome(receipt_, target, count, count, got);
+      return !status_.TransportError();
+    }
+    const std::size_t fill =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof stage_, unreceived));
+    status_ = client_.ReceiveSome(receipt_, stage_, count, fill, got);
+    if (status_.TransportError()) return false;
+    std::memcpy(target, stage_, count);
+    stageBegin_ = count;
+    stageEnd_ = got;
+    return true;
+  }
+
+  // Receives and drops what the decoder did not read: the stream must end
+  // at the frame's end.
+  bool SkipRest() {
+    stageBegin_ = stageEnd_;
+    while (receipt_.received < receipt_.size) {
+      const std::size_t want = static_cast<std::size_t>(
+          std::min<std::uint64_t>(sizeof stage_, receipt_.size - receipt_.received));
+      std::size_t got = 0;
+      status_ = client_.ReceiveSome(receipt_, stage_, want, want, got);
+      if (status_.TransportError()) return false;
+    }
+    return true;
+  }
+
+  // The transport failure that made Read or SkipRest fail, if any.
+  const Status& TransportStatus() const { return status_; }
+
+ private:
+  Client& client_;
+  Receipt& receipt_;
+  Status status_;
+  std::size_t stageBegin_ = 0;
+  std::size_t stageEnd_ = 0;
+  std::uint8_t stage_[16 * 1024];
+};
 
 Status Client::Exchange(std::uint64_t requestId, const std::vector<std::uint8_t>& request,
                         std::uint32_t answerId, std::uint32_t timeoutMs, Body& answer) {
@@ -357,35 +430,85 @@ Status Client::Cancel() {
                       options_.answerTimeoutMs);
 }
 
-MeasurementAnswer Client::ExchangeMeasurement(std::uint64_t requestId,
-                                              const std::vector<std::uint8_t>& request) {
-  MeasurementAnswer result;
-  Body answer;
-  result.status = Exchange(requestId, request, static_cast<std::uint32_t>(requestId),
-                           options_.measureTimeoutMs, answer);
-  if (result.status.TransportError()) return result;
+void Client::ExchangeMeasurement(std::uint64_t requestId, const std::vector<std::uint8_t>& request,
+                                 MeasurementAnswer& result) {
+  // The earlier images lend their memory to the new ones.
+  std::vector<std::vector<std::uint8_t>> pool;
+  for (auto& [angle, image] : result.data.images) {
+    if (image.exr.capacity() != 0) pool.push_back(std::move(image.exr));
+    if (image.secondImage.capacity() != 0) pool.push_back(std::move(image.secondImage));
+  }
+  result.data = VantorelMeasurementsFull{};
+  const auto answerId = static_cast<std::uint32_t>(requestId);
   std::int32_t code = 0;
+  if (pool.empty()) {
+    // No memory to reuse: the body arrives in the warm receive buffer and is
+    // decoded afterwards. Receiving straight into new vectors would be
+    // slower: their first-touch page faults would stall the stream.
+    Body answer;
+    result.status = Exchange(requestId, request, answerId, options_.measureTimeoutMs, answer);
+    if (result.status.TransportError()) return;
+    try {
+      ByteBuffer buffer(answer.data, answer.size, false);
+      buffer.Process(code);
+      Process(buffer, result.data);
+    } catch (const ByteBufferException& e) {
+      result.data = VantorelMeasurementsFull{};
+      result.status = Fail(Failure::Malformed, MalformedText(requestId, answer.size, e));
+      return;
+    }
+    result.status = StatusFromCode(code);
+    return;
+  }
+
+  // Decoded while it arrives: the image bytes go from the socket straight
+  // into the lent memory.
+  result.status = SendFrame(requestId, request);
+  if (!result.status.Ok()) return;
+  Receipt receipt = StartReceipt(options_.measureTimeoutMs);
+  result.status = ReceiveHeader(answerId, receipt);
+  if (result.status.TransportError()) return;
+  BodySource source(*this, receipt);
   try {
-    ByteBuffer buffer(answer.data, answer.size, false);
+    ByteBuffer buffer(source, receipt.size);
+    buffer.SetVectorPool(&pool);
     buffer.Process(code);
     Process(buffer, result.data);
   } catch (const ByteBufferException& e) {
     result.data = VantorelMeasurementsFull{};
-    result.status = Fail(Failure::Malformed, MalformedText(requestId, answer.size, e));
-    return result;
+    result.status = source.TransportStatus().TransportError()
+                        ? source.TransportStatus()
+                        : Fail(Failure::Malformed, MalformedText(requestId, receipt.size, e));
+    return;
+  }
+  if (!source.SkipRest()) {
+    result.data = VantorelMeasurementsFull{};
+    result.status = source.TransportStatus();
+    return;
   }
   result.status = StatusFromCode(code);
-  return result;
 }
 
 MeasurementAnswer Client::GetMeasure(const std::string& name) {
-  MsgGetMeasure request{name};
-  return ExchangeMeasurement(Protocol::kGetMeasure, Serialized(request, &SerializeMsgGetMeasure));
+  MeasurementAnswer result;
+  GetMeasure(name, result);
+  return result;
 }
 
 MeasurementAnswer Client::GetSample(const std::string& name, std::int32_t index) {
+  MeasurementAnswer result;
+  GetSample(name, index, result);
+  return result;
+}
+
+void Client::GetMeasure(const std::string& name, MeasurementAnswer& answer) {
+  MsgGetMeasure request{name};
+  ExchangeMeasurement(Protocol::kGetMeasure, Serialized(request, &SerializeMsgGetMeasure), answer);
+}
+
+void Client::GetSample(const std::string& name, std::int32_t index, MeasurementAnswer& answer) {
   MsgGetSample request{name, index};
-  return ExchangeMeasurement(Protocol::kGetSample, Serialized(request, &SerializeMsgGetSample));
+  ExchangeMeasurement(Protocol::kGetSample, Serialized(request, &SerializeMsgGetSample), answer);
 }
 
 LogAnswer Client::GetLog() {

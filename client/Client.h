@@ -148,14 +148,23 @@ class Client {
   Status ConnectNetwork(std::array<std::uint8_t, 4> address, std::uint32_t timeoutMs);
   JobsAnswer GetJobs();  // id 2
   Status AddJob(const std::string& name, const std::string& make,
-                std::uint32_t sampleCount);                                  // id 8
-  Status DeleteJob(const std::string& name);                                 // id 4
-  Status DoJob(const std::string& name);                                     // id 9
-  Status Cancel();                                                           // id 10
-  MeasurementAnswer GetMeasure(const std::string& name);                     // id 5
-  MeasurementAnswer GetSample(const std::string& name, std::int32_t index);  // id 6
-  LogAnswer GetLog();                                                        // id 12
-  Status SendUserMessage(const std::u32string& text);                        // id 11
+                std::uint32_t sampleCount);   // id 8
+  Status DeleteJob(const std::string& name);  // id 4
+  Status DoJob(const std::string& name);      // id 9
+  Status Cancel();                            // id 10
+  // Ids 5 and 6.
+  MeasurementAnswer GetMeasure(const std::string& name);
+  MeasurementAnswer GetSample(const std::string& name, std::int32_t index);
+  // The same into `answer`, replacing all it held; its earlier images lend
+  // their memory to the new ones, and the answer is decoded while it
+  // arrives, the image bytes going from the socket straight into that
+  // memory. An application that fetches results again and again and keeps
+  // one MeasurementAnswer thus receives at the speed of a raw read into a
+  // warm buffer.
+  void GetMeasure(const std::string& name, MeasurementAnswer& answer);
+  void GetSample(const std::string& name, std::int32_t index, MeasurementAnswer& answer);
+  LogAnswer GetLog();                                  // id 12
+  Status SendUserMessage(const std::u32string& text);  // id 11
   // The same with UTF-8 text; Failure::InvalidArgument (nothing sent) when
   // the text is not valid UTF-8.
   Status SendUserMessage(const std::string& utf8Text);
@@ -188,8 +197,32 @@ class Client {
   };
   static constexpr std::size_t kReusedBufferLimit = 64u * 1024u * 1024u;
 
+  // One answer on its way in: the limit and clock of its waits, and what the
+  // progress callback is told.
+  struct Receipt {
+    std::uint32_t timeoutMs = 0;
+    std::uint64_t start = 0;
+    std::uint64_t lastActivity = 0;
+    bool inBody = false;         // the header is in
+    std::uint32_t size = 0;      // the body size the header announced
+    std::uint64_t typeId = 0;    // all 64 bits of the header's field
+    std::uint64_t received = 0;  // body bytes so far
+  };
+  // Streams a measurement answer's body to its decoder (Client.cpp).
+  class BodySource;
+
   Status Fail(Failure failure, std::string text);
   Status SendAll(const std::uint8_t* bytes, std::size_t count);
+  Receipt StartReceipt(std::uint32_t timeoutMs) const;
+  void Report(const Receipt& receipt);
+  // Receives between `atLeast` (1 or more) and `atMost` bytes into `target`,
+  // waiting as the receipt's time-out allows; `got` tells how many. Never
+  // sleeps: it blocks in WaitReady only while nothing is there.
+  Status ReceiveSome(Receipt& receipt, std::uint8_t* target, std::size_t atLeast,
+                     std::size_t atMost, std::size_t& got);
+  // Receives a frame header and checks it: the type id (answerId 0 accepts
+  // any) and the size limit.
+  Status ReceiveHeader(std::uint32_t answerId, Receipt& receipt);
   // Receives one frame; answerId 0 accepts any type id.
   Status ReceiveBody(std::uint32_t answerId, std::uint32_t timeoutMs, Body& body);
   // Sends a frame, then receives the answer expected under `answerId`.
@@ -197,8 +230,8 @@ class Client {
                   std::uint32_t answerId, std::uint32_t timeoutMs, Body& answer);
   Status ExchangeCode(std::uint64_t requestId, const std::vector<std::uint8_t>& request,
                       std::uint32_t answerId, std::uint32_t timeoutMs);
-  MeasurementAnswer ExchangeMeasurement(std::uint64_t requestId,
-                                        const std::vector<std::uint8_t>& request);
+  void ExchangeMeasurement(std::uint64_t requestId, const std::vector<std::uint8_t>& request,
+                           MeasurementAnswer& result);
 
   ClientOptions options_;
   ProgressCallback progress_;

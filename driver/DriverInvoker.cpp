@@ -146,10 +146,11 @@ bool DriverInvoker::Init() {
 }
 
 bool DriverInvoker::Tick() {
-  if (!Serve()) {
-    while (!ListenNewConnection()) Platform::SleepMs(kListenRetryPauseMs);
-  }
-  return true;
+  if (Serve()) return true;
+  while (!ListenNewConnection()) Platform::SleepMs(kListenRetryPauseMs);
+  // The new client is served at once: a tool that sends one request per
+  // connection would otherwise wait for the main loop's pause every time.
+  return false;
 }
 
 bool DriverInvoker::Serve() {

@@ -2,6 +2,8 @@
 // Windows, an ordinary foreground process on Linux. The command line is not
 // consulted; the driver is configured by constants alone.
 #include "driver/DriverInvoker.h"
+#include "driver/WarmBlocks.h"
+#include "network/ErrorReporting.h"
 #include "platform/Time.h"
 
 #if defined(_WIN32)
@@ -13,8 +15,12 @@ namespace {
 constexpr std::uint32_t kMainLoopPauseMs = 16;
 
 int RunDriver() {
+  // Large blocks (the image bytes of answers) stay warm from answer to answer.
+  Network::SetMemoryFunctions(&WarmBlocks::Allocate, &WarmBlocks::Release);
   DriverInvoker driverInvoker;
   if (!driverInvoker.Init()) return 1;
+  // The pause falls between serving windows only; a client that has just
+  // been accepted is served at once.
   for (;;) {
     if (driverInvoker.Tick()) Platform::SleepMs(kMainLoopPauseMs);
   }

@@ -6,7 +6,10 @@
 // the body.
 //
 // Properties: a read either succeeds or throws ByteBufferException naming a
-// read and the body's size; what was read writes back as exactly the bytes
+// read and the body's size; a streaming read (the body pulled from a source
+// as the client pulls it from a socket) ends the same way, at the same byte,
+// with the same message; a gathering write (as the driver sends) gives the
+// same bytes as a copying one; what was read writes back as exactly the bytes
 // it was read from (bodies of strings and integers only), or, for bodies
 // whose decoding normalises (a bool byte, map keys sorted and deduplicated),
 // writes back no longer than it was read and reads and writes back to the
@@ -38,6 +41,59 @@ std::size_t Decode(const std::uint8_t* bytes, std::size_t size, void (*fn)(ByteB
   return size - in.Remaining();
 }
 
+// The body pulled in the pieces the reader asks for, never past its end.
+class PieceSource final : public ByteSource {
+ public:
+  PieceSource(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  bool Read(void* into, std::size_t count) override {
+    fuzz::Require(count <= size_ - offset_, "a streaming read went past the body");
+    std::memcpy(into, bytes_ + offset_, count);
+    offset_ += count;
+    return true;
+  }
+  std::size_t Offset() const { return offset_; }
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+  std::size_t offset_ = 0;
+};
+
+template <typename Msg>
+void ExpectSameStreamed(const fuzz::ExactCopy& copy, void (*fn)(ByteBuffer&, Msg&), bool ok,
+                        std::size_t consumed, const ByteBuffer& written) {
+  PieceSource source(copy.Data(), copy.Size());
+  ByteBuffer in(source, copy.Size());
+  Msg msg{};
+  bool streamedOk = true;
+  try {
+    fn(in, msg);
+  } catch (const ByteBufferException& e) {
+    fuzz::Require(e.bufferSize == copy.Size(), "streaming read failure names another size");
+    streamedOk = false;
+  }
+  fuzz::Require(streamedOk == ok, "streaming and whole-body reads end differently");
+  if (!ok) return;
+  fuzz::Require(source.Offset() == consumed, "streaming read consumed another count");
+  ByteBuffer rewritten(128, true);
+  fn(rewritten, msg);
+  fuzz::Require(rewritten.Size() == written.Size() &&
+                    (written.Size() == 0 ||
+                     std::memcmp(rewritten.Data(), written.Data(), written.Size()) == 0),
+                "streaming read gives another message");
+
+  ByteBuffer gathering(16, ByteBuffer::Gathering{});
+  fn(gathering, msg);
+  std::size_t at = 0;
+  bool same = gathering.Size() == written.Size();
+  gathering.ForEachBlock([&](const std::uint8_t* bytes, std::size_t count) {
+    same =
+        same && at + count <= written.Size() && std::memcmp(bytes, written.Data() + at, count) == 0;
+    at += count;
+  });
+  fuzz::Require(same && at == written.Size(), "gathered bytes differ from copied ones");
+}
+
 template <typename Msg>
 void RoundTrip(const std::uint8_t* body, std::size_t size, void (*fn)(ByteBuffer&, Msg&),
                bool exact) {
@@ -45,10 +101,11 @@ void RoundTrip(const std::uint8_t* body, std::size_t size, void (*fn)(ByteBuffer
   Msg msg{};
   bool ok = false;
   const std::size_t consumed = Decode(copy.Data(), copy.Size(), fn, msg, ok);
+  ByteBuffer out(128, true);
+  if (ok) fn(out, msg);
+  ExpectSameStreamed(copy, fn, ok, consumed, out);
   if (!ok) return;
 
-  ByteBuffer out(128, true);
-  fn(out, msg);
   if (exact) {
     fuzz::Require(out.Size() == consumed, "re-encoded length differs from the bytes read");
     fuzz::Require(consumed == 0 || std::memcmp(out.Data(), copy.Data(), consumed) == 0,

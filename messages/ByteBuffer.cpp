@@ -7,6 +7,13 @@ ByteBuffer::ByteBuffer(std::size_t capacity, bool writing) : writing(writing) {
   if (writing) data.reserve(capacity);
 }
 
+ByteBuffer::ByteBuffer(std::size_t capacity, Gathering) : writing(true), gathering(true) {
+  data.reserve(capacity);
+}
+
+ByteBuffer::ByteBuffer(ByteSource& source, std::size_t length)
+    : writing(false), size(static_cast<std::uint32_t>(length)), source(&source) {}
+
 ByteBuffer::ByteBuffer(const void* bytes, std::size_t length, bool writing)
     : writing(writing), size(static_cast<std::uint32_t>(length)) {
   if (writing) {
@@ -18,12 +25,14 @@ ByteBuffer::ByteBuffer(const void* bytes, std::size_t length, bool writing)
 }
 
 void ByteBuffer::Reserve(std::size_t extra) {
-  if (writing) data.reserve(data.size() + extra);
+  if (writing && !gathering) data.reserve(data.size() + extra);
 }
 
 std::vector<std::uint8_t> ByteBuffer::Release() {
   std::vector<std::uint8_t> out;
   if (writing) out.swap(data);
+  references.clear();
+  referencedBytes = 0;
   return out;
 }
 
@@ -49,15 +58,51 @@ const std::uint8_t* ByteBuffer::Take(std::size_t length) {
   return first;
 }
 
+void ByteBuffer::ReadInto(void* into, std::size_t length) {
+  if (length == 0) return;
+  if (source == nullptr) {
+    std::memcpy(into, Take(length), length);
+    return;
+  }
+  if (length > static_cast<std::size_t>(size - readPosition)) ThrowShort(length);
+  // A source that cannot deliver ends the body here, like a short one.
+  if (!source->Read(into, length)) ThrowShort(length);
+  readPosition += static_cast<std::uint32_t>(length);
+}
+
+void ByteBuffer::TakeFromPool(std::vector<std::uint8_t>& value, std::size_t count) {
+  if (vectorPool == nullptr || value.capacity() >= count) return;
+  auto best = vectorPool->end();
+  for (auto it = vectorPool->begin(); it != vectorPool->end(); ++it) {
+    if (it->capacity() >= count &&
+        (best == vectorPool->end() || it->capacity() < best->capacity())) {
+      best = it;
+    }
+  }
+  if (best == vectorPool->end()) {
+    // None is large enough: this one gets some room to spare, so that it
+    // holds a slightly larger vector the next time it is pooled.
+    value.reserve(count + count / 8);
+    return;
+  }
+  value.swap(*best);
+  vectorPool->erase(best);
+}
+
 void ByteBuffer::ProcessBytes(void* bytes, std::size_t length) {
   if (length == 0) return;
   if (writing) {
-    if (data.capacity() - data.size() < length) Grow(length);
     const auto* first = static_cast<const std::uint8_t*>(bytes);
+    if (gathering && length >= kReferencedRunBytes) {
+      references.push_back({data.size(), first, length});
+      referencedBytes += length;
+      return;
+    }
+    if (data.capacity() - data.size() < length) Grow(length);
     data.insert(data.end(), first, first + length);
     return;
   }
-  std::memcpy(bytes, Take(length), length);
+  ReadInto(bytes, length);
 }
 
 std::uint32_t ByteBuffer::ProcessCount(std::size_t count, std::size_t minBytesEach) {
@@ -112,10 +157,13 @@ ByteBuffer& ByteBuffer::Process(std::string& value) {
   const std::uint32_t length = ProcessCount(value.size(), 1);
   if (writing) {
     ProcessBytes(value.data(), length);
-  } else if (length != 0) {
+  } else if (length == 0) {
+    value.clear();
+  } else if (source == nullptr) {
     value.assign(reinterpret_cast<const char*>(Take(length)), length);
   } else {
-    value.clear();
+    value.resize(length);
+    ReadInto(value.data(), length);
   }
   return *this;
 }
@@ -124,11 +172,17 @@ ByteBuffer& ByteBuffer::Process(std::vector<std::uint8_t>& value) {
   const std::uint32_t count = ProcessCount(value.size(), 1);
   if (writing) {
     ProcessBytes(value.data(), count);
-  } else if (count != 0) {
+  } else if (count == 0) {
+    value.clear();
+  } else if (source == nullptr) {
     const std::uint8_t* first = Take(count);
     value.assign(first, first + count);
   } else {
-    value.clear();
+    // Received in place: a vector that already holds `count` bytes or more
+    // (a pooled one) is only shortened, never zero-filled.
+    TakeFromPool(value, count);
+    value.resize(count);
+    ReadInto(value.data(), count);
   }
   return *this;
 }

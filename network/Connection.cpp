@@ -198,18 +198,34 @@ Platform::SendStatus Connection::SendParts(const Platform::ConstBuffer* parts, s
   return outcome.status;
 }
 
-bool Connection::SendFrame(std::size_t typeId, std::uint8_t* frame, std::size_t frameSize) {
-  const std::size_t bodySize = frameSize - kMessageHeaderSize;
+bool Connection::SendFrame(std::size_t typeId, std::size_t bodySize, Platform::ConstBuffer* parts,
+                           std::size_t count) {
   if (bodySize > std::numeric_limits<std::uint32_t>::max()) return false;
   // Nothing more goes to a peer that stopped taking an earlier answer.
   if (sendState != Platform::SendStatus::Sent) return false;
   MessageHeader header;
   header.size = static_cast<std::uint32_t>(bodySize);
   header.type = static_cast<std::uint32_t>(typeId);
-  WriteHeader(header, frame);
-  const Platform::ConstBuffer whole{frame, frameSize};
-  sendState = SendParts(&whole, 1);
+  std::uint8_t headerBytes[kMessageHeaderSize];
+  WriteHeader(header, headerBytes);
+  parts[0] = {headerBytes, sizeof headerBytes};
+  sendState = SendParts(parts, count);
   return sendState == Platform::SendStatus::Sent;
+}
+
+bool Connection::SendRaw(std::size_t typeId, const void* body, std::size_t size) {
+  Platform::ConstBuffer parts[2] = {{nullptr, 0}, {body, size}};
+  return SendFrame(typeId, size, parts, 2);
+}
+
+bool Connection::SendSerialized(std::size_t typeId, const ByteBuffer& body) {
+  std::vector<Platform::ConstBuffer> parts;
+  parts.reserve(1 + body.BlockCount());
+  parts.push_back({nullptr, 0});  // the header's place
+  body.ForEachBlock([&parts](const std::uint8_t* data, std::size_t size) {
+    parts.push_back({data, size});
+  });
+  return SendFrame(typeId, body.Size(), parts.data(), parts.size());
 }
 
 bool Connection::ReadFrameBytes(void* buffer, std::size_t count, bool frameStart) {

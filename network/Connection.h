@@ -46,6 +46,9 @@ namespace Network {
 // call; larger ones get a buffer of their own.
 inline constexpr std::size_t kDefaultReceiveBufferSize = 33554432;
 
+// Room a serialized answer starts with for its copied fields.
+inline constexpr std::size_t kSerializedStartBytes = 128;
+
 // Once the first byte of a frame has arrived, the rest of the frame must keep
 // coming: a frame that delivers no byte for this long drops the connection.
 // Waiting for the first byte of a frame is unlimited.
@@ -144,6 +147,9 @@ class Connection : public IConnection {
   // Sends `*value` as one frame under `typeId` (zero-extended), header and
   // body as one stream (SendParts): serialized when a serializer is
   // registered for `typeId` (it must be for T), else the raw bytes of T.
+  // Nothing is copied in bulk: large runs of the serialized body (image
+  // bytes) go to the socket from the value's own memory, so the value must
+  // not change during the call.
   // False, with nothing sent, for a null value, a serializer of another type,
   // a T that cannot travel raw or a body above 4 GiB. False when the send
   // failed (reported, code 6) or stalled (see SetSendStallLimit): the
@@ -188,8 +194,16 @@ class Connection : public IConnection {
   template <typename Msg, typename Fn>
   bool StoreSerializer(std::map<std::size_t, std::unique_ptr<ISerializerFuncWrapper>>& registry,
                        std::size_t typeId, Fn fn);
-  // Fills the header of `frame` (size = frameSize - 16) and sends it whole.
-  bool SendFrame(std::size_t typeId, std::uint8_t* frame, std::size_t frameSize);
+  // Sends one frame as one stream (one gathered send where the socket takes
+  // it all): the header for a body of `bodySize` bytes, written into
+  // parts[0], then the body in parts[1..count-1]. False, with nothing sent,
+  // for a body above 4 GiB or once an earlier answer failed or stalled.
+  bool SendFrame(std::size_t typeId, std::size_t bodySize, Platform::ConstBuffer* parts,
+                 std::size_t count);
+  // SendFrame of a raw body.
+  bool SendRaw(std::size_t typeId, const void* body, std::size_t size);
+  // SendFrame of a serialized body, straight from the blocks of `body`.
+  bool SendSerialized(std::size_t typeId, const ByteBuffer& body);
   // True, with lastDrop set, once an answer failed or stalled.
   bool SendBroken();
   // Reads exactly `count` bytes of a frame; false with lastDrop set.
@@ -330,24 +344,17 @@ bool Connection::SendMsg(std::size_t typeId, const T* value) {
   if (value == nullptr) return false;
   if (auto found = serializers.find(typeId); found != serializers.end()) {
     if (found->second->MessageType() != MessageTypeTag<T>()) return false;
-    ByteBuffer buffer(128 + kMessageHeaderSize, true);
-    std::uint8_t placeholder[kMessageHeaderSize] = {};
-    buffer.ProcessBytes(placeholder, sizeof placeholder);
+    // Large blocks (images) are not copied: the frame goes out from the
+    // header, the copied fields and the message's own vectors.
+    ByteBuffer buffer(kSerializedStartBytes, ByteBuffer::Gathering{});
     // Writing mode only reads the value.
     found->second->Serialize(const_cast<std::remove_cv_t<T>*>(value), buffer);
-    std::vector<std::uint8_t> frame = buffer.Release();
-    return SendFrame(typeId, frame.data(), frame.size());
+    return SendSerialized(typeId, buffer);
   }
   if constexpr (!std::is_trivially_copyable_v<T>) {
     return false;
-  } else if constexpr (sizeof(T) <= 4096) {
-    std::array<std::uint8_t, kMessageHeaderSize + sizeof(T)> frame;
-    std::memcpy(frame.data() + kMessageHeaderSize, value, sizeof(T));
-    return SendFrame(typeId, frame.data(), frame.size());
   } else {
-    std::vector<std::uint8_t> frame(kMessageHeaderSize + sizeof(T));
-    std::memcpy(frame.data() + kMessageHeaderSize, value, sizeof(T));
-    return SendFrame(typeId, frame.data(), frame.size());
+    return SendRaw(typeId, value, sizeof(T));
   }
 }
 

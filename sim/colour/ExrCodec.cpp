@@ -2,10 +2,14 @@
 #include "sim/colour/ExrCodec.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
+#include <string>
+#include <thread>
 
 #define TINYEXR_USE_MINIZ 0
 #define TINYEXR_USE_PIZ 0
@@ -190,69 +194,218 @@ bool DecodeUnchecked(std::span<const std::uint8_t> bytes, Image& out) {
   return ok;
 }
 
+constexpr int kZipLines = 16;  // rows per ZIP block
+// A band of an image encoded on a thread of its own should hold at least
+// this many blocks: fewer are not worth a thread.
+constexpr int kMinBlocksPerBand = 8;
+constexpr int kMaxBands = 16;
+
+// Rows [firstRow, firstRow + rows) of the planes, encoded as an image of
+// their own (one thread). Empty on failure; may throw std::bad_alloc.
+std::vector<std::uint8_t> EncodeRows(const std::array<std::vector<float>, 3>& planes, int width,
+                                     int firstRow, int rows) {
+  const std::size_t skip = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(width);
+  unsigned char* planePointers[3];
+  for (int c = 0; c < 3; ++c) {
+    planePointers[c] =
+        reinterpret_cast<unsigned char*>(const_cast<float*>(planes[c].data() + skip));
+  }
+  EXRImage image;
+  InitEXRImage(&image);
+  image.images = planePointers;
+  image.width = width;
+  image.height = rows;
+  image.num_channels = 3;
+
+  EXRHeader header;
+  InitEXRHeader(&header);
+  EXRChannelInfo channels[3] = {};
+  int pixelTypes[3];
+  int requestedTypes[3];
+  const char* names[3] = {"B", "G", "R"};
+  for (int c = 0; c < 3; ++c) {
+    channels[c].name[0] = names[c][0];
+    channels[c].x_sampling = 1;
+    channels[c].y_sampling = 1;
+    pixelTypes[c] = TINYEXR_PIXELTYPE_FLOAT;
+    requestedTypes[c] = TINYEXR_PIXELTYPE_HALF;
+  }
+  header.num_channels = 3;
+  header.channels = channels;
+  header.pixel_types = pixelTypes;
+  header.requested_pixel_types = requestedTypes;
+  header.compression_type = TINYEXR_COMPRESSIONTYPE_ZIP;
+
+  unsigned char* memory = nullptr;
+  const char* err = nullptr;
+  const std::size_t size = SaveEXRImageToMemory(&image, &header, &memory, &err);
+  FreeError(err);
+  // The header borrows stack arrays: it is not passed to FreeEXRHeader.
+  if (size == 0 || memory == nullptr) {
+    std::free(memory);
+    return {};
+  }
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.assign(memory, memory + size);
+  } catch (...) {
+    std::free(memory);
+    throw;
+  }
+  std::free(memory);
+  return bytes;
+}
+
+// One band of rows and its encoding as an image of its own.
+struct Band {
+  int firstRow = 0;
+  int rows = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+void WriteU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void WriteU64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Length of the header of an encoded single-part scanline file (magic,
+// version, attributes, the terminating zero byte); 0 when malformed.
+std::size_t HeaderLength(const std::vector<std::uint8_t>& file) {
+  std::size_t at = 8;
+  while (at < file.size() && file[at] != 0) {
+    for (int text = 0; text < 2; ++text) {  // name and type
+      while (at < file.size() && file[at] != 0) ++at;
+      ++at;
+    }
+    if (at + 4 > file.size()) return 0;
+    const std::uint32_t size = static_cast<std::uint32_t>(ReadI32(file.data() + at));
+    if (size > file.size() - at - 4) return 0;
+    at += 4 + size;
+  }
+  return at < file.size() ? at + 1 : 0;
+}
+
+// Sets the last row (max_y) of the box2i attribute `name` in the header.
+bool SetLastRow(std::vector<std::uint8_t>& header, const std::string& name, int lastRow) {
+  const std::string key = name + std::string(1, '\0') + "box2i" + std::string(1, '\0');
+  const auto it = std::search(header.begin(), header.end(), key.begin(), key.end());
+  const std::size_t at = static_cast<std::size_t>(it - header.begin()) + key.size() + 4 + 12;
+  if (it == header.end() || at + 4 > header.size()) return false;
+  WriteU32(header.data() + at, static_cast<std::uint32_t>(lastRow));
+  return true;
+}
+
+// Joins bands encoded as images of their own into the file of the whole
+// image, exactly as one encoding of all rows would have written it: the
+// header (its windows spanning all rows), one offset table, and the blocks
+// with their first rows counted from the top of the whole image. The ZIP
+// data of a block depends on its own rows alone, so it is taken as it is.
+std::vector<std::uint8_t> Stitch(const std::vector<Band>& bands, int height) {
+  struct Block {
+    const std::uint8_t* data;  // the block's data, after its row and size
+    std::uint32_t size;
+    int firstRow;
+  };
+  std::vector<Block> blocks;
+  std::vector<std::uint8_t> header;
+  for (const Band& band : bands) {
+    const std::vector<std::uint8_t>& file = band.bytes;
+    const std::size_t headerLength = HeaderLength(file);
+    if (headerLength == 0) return {};
+    const std::size_t count = static_cast<std::size_t>((band.rows + kZipLines - 1) / kZipLines);
+    if (header.empty()) header.assign(file.begin(), file.begin() + headerLength);
+    std::size_t at = headerLength + 8 * count;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (at + 8 > file.size()) return {};
+      const std::int32_t row = ReadI32(file.data() + at);
+      const auto size = static_cast<std::uint32_t>(ReadI32(file.data() + at + 4));
+      if (row != static_cast<std::int32_t>(i) * kZipLines || size > file.size() - at - 8) {
+        return {};
+      }
+      blocks.push_back({file.data() + at + 8, size, band.firstRow + row});
+      at += 8 + size;
+    }
+  }
+  if (!SetLastRow(header, "dataWindow", height - 1) ||
+      !SetLastRow(header, "displayWindow", height - 1)) {
+    return {};
+  }
+  std::size_t total = header.size() + 8 * blocks.size();
+  for (const Block& block : blocks) total += 8 + block.size;
+  std::vector<std::uint8_t> out(total);
+  std::memcpy(out.data(), header.data(), header.size());
+  std::uint64_t offset = header.size() + 8 * blocks.size();
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    WriteU64(out.data() + header.size() + 8 * i, offset);
+    std::uint8_t* at = out.data() + offset;
+    WriteU32(at, static_cast<std::uint32_t>(blocks[i].firstRow));
+    WriteU32(at + 4, blocks[i].size);
+    std::memcpy(at + 8, blocks[i].data, blocks[i].size);
+    offset += 8 + blocks[i].size;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> EncodeExr(std::span<const float> rgb, int width, int height) {
+  if (width <= 0 || height <= 0) return {};
+  const int blocks = (height + kZipLines - 1) / kZipLines;
+  const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  return EncodeExrInBands(rgb, width, height,
+                          std::clamp(blocks / kMinBlocksPerBand, 1, std::min(cpus, kMaxBands)));
+}
+
+std::vector<std::uint8_t> EncodeExrInBands(std::span<const float> rgb, int width, int height,
+                                           int bands) {
   if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) return {};
   const std::uint64_t pixels =
       static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
   if (pixels > kMaxImagePixels || rgb.size() != 3 * pixels) return {};
   try {
     // Planes in file order B, G, R.
-    std::vector<float> planes[3];
+    std::array<std::vector<float>, 3> planes;
     for (auto& plane : planes) plane.resize(pixels);
     for (std::uint64_t p = 0; p < pixels; ++p) {
       planes[0][p] = ToHalfRange(rgb[3 * p + 2]);
       planes[1][p] = ToHalfRange(rgb[3 * p + 1]);
       planes[2][p] = ToHalfRange(rgb[3 * p]);
     }
-    unsigned char* planePointers[3] = {reinterpret_cast<unsigned char*>(planes[0].data()),
-                                       reinterpret_cast<unsigned char*>(planes[1].data()),
-                                       reinterpret_cast<unsigned char*>(planes[2].data())};
-    EXRImage image;
-    InitEXRImage(&image);
-    image.images = planePointers;
-    image.width = width;
-    image.height = height;
-    image.num_channels = 3;
+    const int blocks = (height + kZipLines - 1) / kZipLines;
+    bands = std::clamp(bands, 1, blocks);
+    if (bands == 1) return EncodeRows(planes, width, 0, height);
 
-    EXRHeader header;
-    InitEXRHeader(&header);
-    EXRChannelInfo channels[3] = {};
-    int pixelTypes[3];
-    int requestedTypes[3];
-    const char* names[3] = {"B", "G", "R"};
-    for (int c = 0; c < 3; ++c) {
-      channels[c].name[0] = names[c][0];
-      channels[c].x_sampling = 1;
-      channels[c].y_sampling = 1;
-      pixelTypes[c] = TINYEXR_PIXELTYPE_FLOAT;
-      requestedTypes[c] = TINYEXR_PIXELTYPE_HALF;
+    // Band b holds the blocks [b * blocks / bands, (b + 1) * blocks / bands).
+    std::vector<Band> parts(static_cast<std::size_t>(bands));
+    for (int b = 0; b < bands; ++b) {
+      parts[b].firstRow = kZipLines * (b * blocks / bands);
+      parts[b].rows = std::min(height, kZipLines * ((b + 1) * blocks / bands)) - parts[b].firstRow;
     }
-    header.num_channels = 3;
-    header.channels = channels;
-    header.pixel_types = pixelTypes;
-    header.requested_pixel_types = requestedTypes;
-    header.compression_type = TINYEXR_COMPRESSIONTYPE_ZIP;
-
-    unsigned char* memory = nullptr;
-    const char* err = nullptr;
-    const std::size_t size = SaveEXRImageToMemory(&image, &header, &memory, &err);
-    FreeError(err);
-    // The header borrows stack arrays: it is not passed to FreeEXRHeader.
-    if (size == 0 || memory == nullptr) {
-      std::free(memory);
-      return {};
+    auto encode = [&](Band& band) {
+      try {
+        band.bytes = EncodeRows(planes, width, band.firstRow, band.rows);
+      } catch (...) {
+        band.bytes.clear();
+      }
+    };
+    // The first band on this thread, the others on threads of their own; a
+    // band whose thread cannot be started is encoded here afterwards.
+    std::vector<std::thread> workers;
+    std::vector<Band*> leftOver;
+    for (int b = 1; b < bands; ++b) {
+      try {
+        workers.emplace_back(encode, std::ref(parts[b]));
+      } catch (...) {
+        leftOver.push_back(&parts[b]);
+      }
     }
-    std::vector<std::uint8_t> bytes;
-    try {
-      bytes.assign(memory, memory + size);
-    } catch (...) {
-      std::free(memory);
-      return {};
-    }
-    std::free(memory);
-    return bytes;
+    encode(parts[0]);
+    for (std::thread& worker : workers) worker.join();
+    for (Band* band : leftOver) encode(*band);
+    return Stitch(parts, height);
   } catch (...) {
     return {};
   }

@@ -16,6 +16,8 @@
 // points inside the bytes at the block it names, so every row is decoded once.
 //
 // Threads: no shared state; calls on different data may run concurrently.
+// EncodeExr starts threads of its own for a large image and joins them
+// before it returns.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +33,16 @@ namespace colour {
 // 0 and magnitudes beyond the half range (65504) are clamped to it, so the
 // file holds no infinities or NaNs. Returns an empty vector when the
 // dimensions are out of range (see Image::Valid), when rgb.size() is not
-// 3 * width * height, or when memory runs out.
+// 3 * width * height, or when memory runs out. A large image is compressed
+// in bands of rows on several threads (as many as the machine has cores);
+// the bytes are the same as those of one encoding of all rows.
 std::vector<std::uint8_t> EncodeExr(std::span<const float> rgb, int width, int height);
+
+// EncodeExr with the rows split into `bands` bands (at most one per ZIP block
+// of 16 rows), each compressed on a thread of its own; 1 encodes all rows in
+// one go on the calling thread. The result does not depend on `bands`.
+std::vector<std::uint8_t> EncodeExrInBands(std::span<const float> rgb, int width, int height,
+                                           int bands);
 
 // EncodeExr of an Image; empty for an invalid one.
 std::vector<std::uint8_t> EncodeExr(const Image& image);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "FakeDriver.h"
 #include "client/Frame.h"
@@ -234,7 +236,7 @@ TEST(ClientFailures, MalformedSerializedAnswersAreCaught) {
 TEST(ClientProgress, ReportsGrowingCountsEndingAtTheSize) {
   const VantorelMeasurementsFull measured = clienttest::MakeMeasurement(300000);
   const Bytes body = clienttest::MeasurementBody(0, measured);
-  FakeDriver fake([&](Peer& peer) {
+  const FakeDriver::Script script = [&](Peer& peer) {
     if (!peer.ReadFrame()) return;
     const Bytes frame = vantorel::BuildFrame(5, body);
     // In pieces, so that the client sees the answer arrive over time.
@@ -243,27 +245,112 @@ TEST(ClientProgress, ReportsGrowingCountsEndingAtTheSize) {
       const std::size_t n = std::min(piece, frame.size() - at);
       if (!peer.Send(Bytes(frame.begin() + at, frame.begin() + at + n))) return;
     }
+  };
+  FakeDriver fake({script, script});
+  // A new answer, then one that lends the memory of an earlier one.
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept ? "kept answer" : "new answer");
+    Client client(Quick());
+    std::vector<vantorel::Progress> seen;
+    client.SetProgressCallback([&](const vantorel::Progress& p) { seen.push_back(p); });
+    ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+    vantorel::MeasurementAnswer answer;
+    if (kept) answer.data = clienttest::MakeMeasurement(1000);
+    client.GetMeasure("J1", answer);
+    ASSERT_TRUE(answer.status.Ok()) << answer.status.text;
+    EXPECT_TRUE(answer.data == measured);
+
+    std::vector<vantorel::Progress> receiving;
+    for (const auto& p : seen) {
+      if (p.receiving) receiving.push_back(p);
+    }
+    ASSERT_GE(receiving.size(), 2u);
+    for (std::size_t i = 0; i < receiving.size(); ++i) {
+      EXPECT_EQ(receiving[i].total, body.size());
+      if (i > 0) {
+        EXPECT_GE(receiving[i].received, receiving[i - 1].received);
+      }
+    }
+    EXPECT_EQ(receiving.back().received, body.size());
+  }
+}
+
+// An answer kept from call to call: its images lend their memory to the
+// next ones, and everything it held before is replaced.
+TEST(ClientKeptAnswer, DecodesIntoLentMemoryAndReplacesEverything) {
+  const VantorelMeasurementsFull first = clienttest::MakeMeasurement(100000);
+  VantorelMeasurementsFull second = clienttest::MakeMeasurement(90000);
+  second.measurements.erase(R45As110);
+  second.images.erase(R45As110);
+  Bytes secondBody = clienttest::MeasurementBody(0, second);
+  secondBody.insert(secondBody.end(), {0xEE, 0xEE});  // bytes after the fields are not looked at
+  FakeDriver fake([&](Peer& peer) {
+    for (const Bytes& body : {clienttest::MeasurementBody(0, first), secondBody,
+                              clienttest::MeasurementBody(1002, {})}) {
+      if (!peer.ReadFrame()) return;
+      peer.SendFrame(6, body);
+    }
   });
   Client client(Quick());
-  std::vector<vantorel::Progress> seen;
-  client.SetProgressCallback([&](const vantorel::Progress& p) { seen.push_back(p); });
   ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
-  const vantorel::MeasurementAnswer answer = client.GetMeasure("J1");
+  vantorel::MeasurementAnswer answer;
+  client.GetSample("J1", 0, answer);
   ASSERT_TRUE(answer.status.Ok()) << answer.status.text;
-  EXPECT_TRUE(answer.data == measured);
+  EXPECT_TRUE(answer.data == first);
+  std::set<const std::uint8_t*> lent;
+  for (const auto& [angle, image] : answer.data.images) lent.insert(image.exr.data());
 
-  std::vector<vantorel::Progress> receiving;
-  for (const auto& p : seen) {
-    if (p.receiving) receiving.push_back(p);
+  client.GetSample("J1", 1, answer);
+  ASSERT_TRUE(answer.status.Ok()) << answer.status.text;
+  EXPECT_TRUE(answer.data == second);
+  for (const auto& [angle, image] : answer.data.images) {
+    EXPECT_EQ(lent.count(image.exr.data()), 1u) << "image " << angle << " in new memory";
   }
-  ASSERT_GE(receiving.size(), 2u);
-  for (std::size_t i = 0; i < receiving.size(); ++i) {
-    EXPECT_EQ(receiving[i].total, body.size());
-    if (i > 0) {
-      EXPECT_GE(receiving[i].received, receiving[i - 1].received);
-    }
+  // The extra bytes were taken off the stream: the next answer reads whole.
+  client.GetSample("J1", 2, answer);
+  EXPECT_EQ(answer.status.code, 1002);
+  EXPECT_TRUE(answer.data.images.empty());
+}
+
+// A kept answer is decoded while it arrives; every way that can go wrong
+// still ends as a failure value with an empty answer and a closed connection.
+TEST(ClientKeptAnswer, BrokenStreamsBecomeFailureValues) {
+  const Bytes body = clienttest::MeasurementBody(0, clienttest::MakeMeasurement(50000));
+  const struct {
+    const char* what;
+    std::size_t sent;       // body bytes the fake sends
+    std::size_t announced;  // body size in the header
+    bool staysOpen;         // the fake waits for the client to close
+    Failure expected;
+    const char* textPart;
+  } cases[] = {
+      {"closed inside an image", 200000, body.size(), false, Failure::Closed, "(200000 of"},
+      {"fields run past the announced end", body.size() - 1, body.size() - 1, false,
+       Failure::Malformed, "malformed sample answer"},
+      {"stalls inside an image", 200000, body.size(), true, Failure::TimedOut, "within 300 ms"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDriver fake([&](Peer& peer) {
+      if (!peer.ReadFrame()) return;
+      Bytes frame = vantorel::BuildFrame(6, Bytes(body.begin(), body.begin() + c.announced));
+      frame.resize(16 + c.sent);
+      peer.Send(frame);
+      if (c.staysOpen) peer.WaitForClose();
+    });
+    ClientOptions options = Quick();
+    options.measureTimeoutMs = 300;
+    Client client(options);
+    ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+    vantorel::MeasurementAnswer answer;
+    answer.data = clienttest::MakeMeasurement(1000);
+    client.GetSample("J1", 0, answer);
+    EXPECT_EQ(answer.status.failure, c.expected);
+    EXPECT_NE(answer.status.text.find(c.textPart), std::string::npos) << answer.status.text;
+    EXPECT_TRUE(answer.data.measurements.empty());
+    EXPECT_TRUE(answer.data.images.empty());
+    EXPECT_FALSE(client.IsConnected());
   }
-  EXPECT_EQ(receiving.back().received, body.size());
 }
 
 TEST(ClientTerminate, SucceedsWhenTheDriverClosesAndFailsWhenItAnswers) {

@@ -115,6 +115,32 @@ TEST(ExrCodec, RoundTripKeepsPixelsWithinHalfPrecision) {
   ExpectNearHalf(sparkle, decoded);
 }
 
+TEST(ExrCodec, BandsOnThreadsWriteTheBytesOfOneEncoding) {
+  // Heights with a partial last block, one block per band, more bands than
+  // blocks; the sparkle texture compresses like the instrument's images.
+  const struct { int width, height; } shapes[] = {{37, 19}, {64, 64}, {5, 1000}, {300, 129}};
+  const Image sparkle = MakeSparkleImage(1000, LinearRgb{0.2, 0.3, 0.4}, 7);
+  ASSERT_TRUE(sparkle.Valid());
+  for (const auto& shape : shapes) {
+    Image image;
+    image.width = shape.width;
+    image.height = shape.height;
+    for (int y = 0; y < shape.height; ++y) {
+      const float* row = &sparkle.rgb[3u * y * sparkle.width];
+      image.rgb.insert(image.rgb.end(), row, row + 3 * shape.width);
+    }
+    const std::vector<std::uint8_t> whole =
+        EncodeExrInBands(image.rgb, image.width, image.height, 1);
+    ASSERT_FALSE(whole.empty());
+    for (int bands : {2, 3, 7, 1000}) {
+      SCOPED_TRACE(std::to_string(shape.width) + "x" + std::to_string(shape.height) + " in " +
+                   std::to_string(bands));
+      EXPECT_EQ(EncodeExrInBands(image.rgb, image.width, image.height, bands), whole);
+    }
+    EXPECT_EQ(EncodeExr(image), whole);
+  }
+}
+
 TEST(ExrCodec, EncodeRejectsBadShapesAndTamesNonFiniteValues) {
   const std::vector<float> six(6, 0.5f);
   EXPECT_TRUE(EncodeExr(six, 2, 2).empty());  // 4 pixels need 12 values

@@ -37,17 +37,19 @@ TEST(SendMsg, RawValueLeavesAsOneTwentyByteFrame) {
 }
 
 TEST(SendMsg, SerializedMessageLeavesAsOneFrameWithItsBodySize) {
-  FakeConnection fake;
-  ASSERT_TRUE(fake.SetSerializer<Answer>(12, &ProcessAnswer));
-  Answer answer{"log line", -3};
-  EXPECT_TRUE(fake.SendMsg(12, &answer));
-  ASSERT_EQ(fake.SendCalls().size(), 1u);
-  const Bytes& frame = fake.SendCalls()[0];
+  // A text short enough to be copied, and one long enough to go out from the
+  // message's own memory: the frame's bytes are the same either way.
+  for (const std::size_t length : {std::size_t{8}, ByteBuffer::kReferencedRunBytes * 3}) {
+    FakeConnection fake;
+    ASSERT_TRUE(fake.SetSerializer<Answer>(12, &ProcessAnswer));
+    Answer answer{std::string(length, 'x'), -3};
+    EXPECT_TRUE(fake.SendMsg(12, &answer));
+    ASSERT_EQ(fake.SendCalls().size(), 1u);
 
-  ByteBuffer body(32, true);
-  ProcessAnswer(body, answer);
-  const Bytes bodyBytes = body.Release();
-  EXPECT_EQ(frame, FakeConnection::Frame(12, bodyBytes));
+    ByteBuffer body(32, true);
+    ProcessAnswer(body, answer);
+    EXPECT_EQ(fake.SendCalls()[0], FakeConnection::Frame(12, body.Release()));
+  }
 }
 
 TEST(SendMsg, RefusesWhatItCannotFrameAndReportsFailedSends) {
