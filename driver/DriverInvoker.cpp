@@ -146,11 +146,12 @@ bool DriverInvoker::Init() {
 }
 
 bool DriverInvoker::Tick() {
-  if (Serve()) return true;
-  while (!ListenNewConnection()) Platform::SleepMs(kListenRetryPauseMs);
-  // The new client is served at once: a tool that sends one request per
-  // connection would otherwise wait for the main loop's pause every time.
-  return false;
+  while (!Serve()) {
+    while (!ListenNewConnection()) Platform::SleepMs(kListenRetryPauseMs);
+    // The new client is served at once: a tool that sends one request per
+    // connection would otherwise wait for the main loop's pause every time.
+  }
+  return true;
 }
 
 bool DriverInvoker::Serve() {

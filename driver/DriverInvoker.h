@@ -36,13 +36,13 @@ class DriverInvoker {
   // with exit code 1 (a module is missing or broken, or no listening socket
   // could be set up); the reason has been shown.
   bool Init();
-  // One pass of the main loop: serves the client for at least 10 s of
-  // handled messages, or until it goes, then accepts the next client.
-  // True when a serving window ended: the main loop pauses before the next.
-  // False when a new client has just been accepted: it is to be served
-  // without a pause. Whatever the client does (a malformed body, a request
-  // that needs more memory than there is, an answer it stops reading) ends
-  // that client with one "Error: " line on standard error, never the process.
+  // One pass of the main loop: serves the client until a window of 10 s of
+  // handled messages ends; a client that goes is replaced by the next one,
+  // which is served at once (the main loop's pause falls between serving
+  // windows only). Always true. Whatever the client does (a malformed body,
+  // a request that needs more memory than there is, an answer it stops
+  // reading) ends that client with one "Error: " line on standard error,
+  // never the process.
   bool Tick();
   // Serves the current client until its window of 10 s of handled messages
   // ends (true) or the client is dropped (false; the reason is written to

@@ -19,8 +19,8 @@ int RunDriver() {
   Network::SetMemoryFunctions(&WarmBlocks::Allocate, &WarmBlocks::Release);
   DriverInvoker driverInvoker;
   if (!driverInvoker.Init()) return 1;
-  // The pause falls between serving windows only; a client that has just
-  // been accepted is served at once.
+  // The pause falls between serving windows only (Tick serves a client that
+  // has just been accepted at once).
   for (;;) {
     if (driverInvoker.Tick()) Platform::SleepMs(kMainLoopPauseMs);
   }

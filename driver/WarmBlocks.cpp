@@ -52,7 +52,19 @@ void* Allocate(std::size_t size) {
       return block;
     }
   }
-  return std::malloc(size == 0 ? 1 : size);
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr && size >= kWarmMinBytes) {
+    // The kept blocks may be what stands in the way (a 32-bit process has
+    // little address space): give them back and try once more.
+    {
+      const Lock lock;
+      for (std::size_t i = 0; i < g_count; ++i) std::free(g_kept[i].block);
+      g_count = 0;
+      g_bytes = 0;
+    }
+    block = std::malloc(size);
+  }
+  return block;
 }
 
 void Release(void* block) {

@@ -38,4 +38,15 @@ TEST(WarmBlocks, KeepLargeBlocksForRequestsOfAboutTheirSizeWithinBounds) {
   WarmBlocks::Release(nullptr);
 }
 
+TEST(WarmBlocks, ARequestTheSystemRefusesFirstGivesTheKeptBlocksBack) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators end the process on such a request";
+#else
+  WarmBlocks::Release(WarmBlocks::Allocate(2 * kMiB));
+  ASSERT_GT(WarmBlocks::KeptBytes(), 0u);
+  EXPECT_EQ(WarmBlocks::Allocate(~std::size_t{0} / 2), nullptr);
+  EXPECT_EQ(WarmBlocks::KeptBytes(), 0u);
+#endif
+}
+
 }  // namespace
