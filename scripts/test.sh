@@ -14,6 +14,10 @@ scripts/install-deps.sh || exit 1
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+start=$(date +%s)
+# Seconds since the run began, for the section lines.
+elapsed() { echo "$(( $(date +%s) - start )) s"; }
+
 passed=0
 failed=0
 status=0
@@ -23,7 +27,7 @@ log_dir=$(mktemp -d)
 run_ctest() {
   local name=$1
   shift
-  echo "== ctest ($name)"
+  echo "== ctest ($name) at $(elapsed)"
   ctest "$@" --output-on-failure --no-tests=error 2>&1 | tee "$log_dir/$name.log"
   local rc=${PIPESTATUS[0]}
   local line
@@ -44,7 +48,7 @@ run_ctest() {
 build() {
   local preset=$1
   shift
-  echo "== build ($preset)"
+  echo "== build ($preset) at $(elapsed)"
   local extra=()
   [ "$preset" = default ] && extra=("${NATIVE_CONFIG[@]}")
   if ! cmake --preset "$preset" -DVANTOREL_WERROR=ON "${extra[@]}" >"$log_dir/cfg-$preset.log" 2>&1; then
@@ -61,7 +65,6 @@ build() {
   return 0
 }
 
-start=$(date +%s)
 
 # Which Windows build runs under Wine: the 32-bit product where the machine
 # can execute 32-bit programs, else a 64-bit build of the same code (some
@@ -139,7 +142,7 @@ if [ "$win_ok" -eq 1 ] && [ -d build ]; then
 fi
 
 # Each fuzz target briefly (regressions surface here; long runs: scripts/fuzz.sh 600).
-echo "== fuzz targets, ${FUZZ_SECONDS:-10} s each"
+echo "== fuzz targets, ${FUZZ_SECONDS:-10} s each, at $(elapsed)"
 if scripts/fuzz.sh "${FUZZ_SECONDS:-10}" >"$log_dir/fuzz.log" 2>&1; then
   tail -n 6 "$log_dir/fuzz.log"
   passed=$((passed + 1))
@@ -151,7 +154,7 @@ fi
 # python_suite <name> <driver>: the Python client's tests against <driver>.
 python_suite() {
   local name=$1 driver=$2
-  echo "== python client and dissector ($name)"
+  echo "== python client and dissector ($name) at $(elapsed)"
   local py_log="$log_dir/python-$name.log"
   VANTOREL_DRIVER="$driver" VANTOREL_WINE_LOADER="$WINE_LOADER" \
     python3 -m unittest discover -s python/tests -t python -v 2>&1 | tee "$py_log"
