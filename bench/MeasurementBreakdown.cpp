@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "BenchSupport.h"
+#include "colour/Colorimetry.h"
+#include "colour/ExrCodec.h"
+#include "colour/ExrCorrection.h"
 #include "device/DeviceValues.h"
 #include "driver/DriverInvoker.h"
 #include "network/Connection.h"
 #include "platform/Socket.h"
-#include "sim/colour/Colorimetry.h"
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/ExrCorrection.h"
 #include "sim/glue/CombiningGlue.h"
 #include "sim/instrument/VirtualInstrument.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "client/Frame.h"
-#include "client/Utf8.h"
+#include "colour/Utf8.h"
 #include "messages/ByteBuffer.h"
 #include "messages/Messages.h"
 #include "platform/Time.h"
@@ -541,7 +541,7 @@ Status Client::SendUserMessage(const std::u32string& text) {
 
 Status Client::SendUserMessage(const std::string& utf8Text) {
   std::u32string text;
-  if (!Utf8ToUtf32(utf8Text, text)) {
+  if (!colour::DecodeUtf8(utf8Text, text)) {
     Status status;
     status.failure = Failure::InvalidArgument;
     status.text = "the message is not valid UTF-8";

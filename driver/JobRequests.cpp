@@ -1,7 +1,7 @@
 // Job requests: list, add, delete, run and cancel the jobs stored on the
 // instrument.
+#include "colour/Utf8.h"
 #include "driver/DriverInvoker.h"
-#include "driver/TextConversion.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
 
@@ -56,7 +56,7 @@ void DriverInvoker::AddJob(const std::string& name, const std::string& make,
   // refused before the device is touched, so no stored job is lost to it.
   std::u32string WideJobId;
   std::u32string WideTag;
-  if (!DecodeUtf8(name, WideJobId) || !DecodeUtf8(make, WideTag)) {
+  if (!colour::DecodeUtf8(name, WideJobId) || !colour::DecodeUtf8(make, WideTag)) {
     AnswerCode(Protocol::kAddJob, InvalidTextCode);
     return;
   }

@@ -12,9 +12,9 @@
 #include <span>
 #include <vector>
 
+#include "colour/ExrCodec.h"
+#include "colour/ExrCorrection.h"
 #include "fuzz/FuzzInput.h"
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/ExrCorrection.h"
 
 namespace {
 

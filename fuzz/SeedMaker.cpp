@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "colour/ExrCodec.h"
 #include "messages/ByteBuffer.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
 #include "network/MessageHeader.h"
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/SparkleImage.h"
+#include "sim/instrument/SparkleImage.h"
 #include "sim/instrument/StoreWriter.h"
 
 namespace {
@@ -149,7 +149,7 @@ void BodySeeds(const std::string& folder) {
 }
 
 Bytes SmallExr(int size, std::uint64_t seed) {
-  return colour::EncodeExr(colour::MakeSparkleImage(size, {0.2, 0.3, 0.4}, seed));
+  return colour::EncodeExr(instrument::MakeSparkleImage(size, {0.2, 0.3, 0.4}, seed));
 }
 
 void ExrSeeds(const std::string& folder) {

@@ -1,21 +1,13 @@
 #include "messages/VantorelMeasurement.h"
 
-#include <array>
-#include <string_view>
+#include "messages/MeasurementGeometry.h"
 
-namespace {
-
-// Indexed by SpectrumAngle: position in this list is the enumerator's value.
-constexpr std::array<std::string_view, kSpectrumAngleCount> kGeometryNames = {
-    "r15as-45", "r15as-15", "r15as15", "r15as45", "r15as80",  "r45as-15",
-    "r45as15",  "r45as25",  "r45as45", "r45as75", "r45as110",
-};
-
-}  // namespace
+static_assert(kMeasurementGeometries.size() == kSpectrumAngleCount,
+              "one table entry per SpectrumAngle enumerator, in enumerator order");
 
 std::optional<SpectrumAngle> FindGeometry(const std::string& name) {
-  for (std::size_t i = 0; i < kGeometryNames.size(); ++i) {
-    if (name == kGeometryNames[i]) return static_cast<SpectrumAngle>(i);
+  for (std::size_t i = 0; i < kMeasurementGeometries.size(); ++i) {
+    if (name == kMeasurementGeometries[i].name) return static_cast<SpectrumAngle>(i);
   }
   return std::nullopt;
 }
@@ -28,6 +20,5 @@ bool IsListedGeometry(const std::string& name) { return FindGeometry(name).has_v
 
 const char* AngleToGeometry(SpectrumAngle angle) {
   if (!IsListedAngle(angle)) return nullptr;
-  // The views point at string literals, so data() is zero-terminated.
-  return kGeometryNames[static_cast<std::size_t>(angle)].data();
+  return kMeasurementGeometries[static_cast<std::size_t>(angle)].name;
 }

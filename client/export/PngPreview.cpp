@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-#include "sim/colour/ExrCodec.h"
+#include "colour/ExrCodec.h"
 
 // stb's writer is compiled here with internal linkage, so no other part of a
 // program that links this library can collide with its symbols.

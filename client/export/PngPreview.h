@@ -20,7 +20,7 @@
 #include <span>
 #include <vector>
 
-#include "sim/colour/Image.h"
+#include "colour/Image.h"
 
 namespace vantorel::exporter {
 

@@ -1,40 +1,13 @@
 #include "client/export/ResultGeometry.h"
 
-#include <charconv>
-#include <string_view>
-
-#include "messages/VantorelMeasurement.h"
+#include "messages/MeasurementGeometry.h"
 
 namespace vantorel::exporter {
 
-namespace {
-
-// Reads the signed integer at the start of `text`; advances past it.
-bool TakeInt(std::string_view& text, int& out) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  if (ec != std::errc{}) return false;
-  text.remove_prefix(static_cast<std::size_t>(ptr - text.data()));
-  return true;
-}
-
-}  // namespace
-
 std::optional<GeometryInfo> DescribeGeometry(SpectrumAngle angle) {
-  const char* name = AngleToGeometry(angle);
-  if (name == nullptr) return std::nullopt;
-  // The names have the form r<incidence>as<aspecular>, so the angles are
-  // read from the one table the whole product uses.
-  std::string_view text(name);
-  GeometryInfo info;
-  info.angle = angle;
-  info.name = name;
-  if (!text.starts_with('r')) return std::nullopt;
-  text.remove_prefix(1);
-  if (!TakeInt(text, info.incidenceDeg) || !text.starts_with("as")) return std::nullopt;
-  text.remove_prefix(2);
-  if (!TakeInt(text, info.aspecularDeg) || !text.empty()) return std::nullopt;
-  return info;
+  if (!IsListedAngle(angle)) return std::nullopt;
+  const MeasurementGeometry& geometry = kMeasurementGeometries[static_cast<std::size_t>(angle)];
+  return GeometryInfo{angle, geometry.name, geometry.illuminationDeg, geometry.aspecularDeg};
 }
 
 std::vector<MeasuredGeometry> MeasuredGeometries(const VantorelMeasurementsFull* data) {

@@ -2,8 +2,9 @@
 //
 // Numbers are written with a '.' decimal point whatever the process locale
 // is. Text from the user (the job name) is repaired, never trusted: invalid
-// UTF-8 becomes U+FFFD and each format's special characters are escaped or
-// replaced, so a hostile name cannot break a file's syntax.
+// UTF-8 becomes U+FFFD (colour::ForEachCodePoint's rule, see colour/Utf8.h)
+// and each format's special characters are escaped or replaced, so a hostile
+// name cannot break a file's syntax.
 //
 // Threads: pure functions; safe from any thread.
 #pragma once
@@ -18,11 +19,6 @@ namespace vantorel::exporter {
 // FormatFixed(0.5, 3) == "0.500". A result that rounds to zero carries no
 // minus sign. Empty for NaN and infinities.
 std::string FormatFixed(double value, int decimals);
-
-// `text` with every invalid UTF-8 sequence (stray continuation bytes,
-// truncated or overlong sequences, surrogates, code points above U+10FFFF)
-// replaced by U+FFFD. Valid input is returned unchanged.
-std::string SanitizeUtf8(std::string_view text);
 
 // `text` as XML 1.0 character data or attribute value: valid UTF-8, the five
 // markup characters as entities, and the characters XML 1.0 forbids (C0

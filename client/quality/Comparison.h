@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "client/colour/ColourDifference.h"
 #include "client/quality/QcSide.h"
 #include "client/quality/Tolerances.h"
+#include "colour/ColourDifference.h"
 
 namespace vantorel::quality {
 

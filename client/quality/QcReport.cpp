@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "client/export/TextFormat.h"
+#include "colour/Utf8.h"
 
 namespace vantorel::quality {
 namespace {
@@ -77,7 +78,7 @@ std::string ToQcCsv(const Comparison& comparison) {
   };
   for (const ComparisonRow& row : comparison.rows) {
     // Geometry names from a foreign CxF may hold anything: quote when needed.
-    std::string name = exporter::SanitizeUtf8(row.geometry);
+    std::string name = colour::SanitizeUtf8(row.geometry);
     if (name.find_first_of(",\"\n\r") != std::string::npos) {
       std::string quoted = "\"";
       for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);

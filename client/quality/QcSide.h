@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "client/colour/ColourDifference.h"
+#include "colour/ColourDifference.h"
 #include "messages/MeasurementRecords.h"
 
 namespace vantorel::quality {

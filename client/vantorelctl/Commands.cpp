@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <utility>
 
-#include "client/Utf8.h"
 #include "client/export/ResultFolder.h"
 #include "client/export/StagedFolder.h"
+#include "colour/Utf8.h"
 #include "platform/Time.h"
 
 namespace vantorel::ctl {
@@ -276,7 +276,7 @@ int LogCommand(Session& session) {
 
 int MessageCommand(Session& session, const std::string& text) {
   std::u32string converted;
-  if (!Utf8ToUtf32(text, converted)) {
+  if (!colour::DecodeUtf8(text, converted)) {
     return FailWith(session, kExitUsage, "the message is not valid UTF-8");
   }
   return SimpleCommand(

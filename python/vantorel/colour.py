@@ -4,7 +4,7 @@ Every function takes the reference (the standard) first and the sample (the
 batch) second, each as an (L, a, b) triple; components are sample minus
 reference. delta_e_76 and delta_e_2000 are symmetric; delta_e_94 and
 delta_e_cmc weight by the reference's chroma and hue, as they are defined.
-The same formulas as the C++ client library (client/colour/ColourDifference.h).
+The same formulas as the C++ colour library (colour/ColourDifference.h).
 """
 
 import math

@@ -1,7 +1,7 @@
 #include "sim/glue/CombiningGlue.h"
 
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/TextureStats.h"
+#include "colour/ExrCodec.h"
+#include "colour/TextureStats.h"
 
 void CombiningGlue::AddSample(VantorelMeasurementsFull* records) {
   if (records == nullptr) return;

@@ -5,7 +5,7 @@
 // geometry and keeps the first sample's images; FillResult leaves, per
 // geometry, the mean spectrum and the mean L*a*b* (index of the geometry's
 // first appearance), the first sample's image with seven texture values
-// computed from it (see sim/colour/TextureStats.h); ResultReady forgets
+// computed from it (see colour/TextureStats.h); ResultReady forgets
 // everything, so the next measurement starts afresh. SampleRead keeps
 // nothing. Memory does not grow with the number of samples.
 //

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/instrument/TextEncoding.h"
+#include "colour/Utf8.h"
 
 namespace instrument {
 
@@ -32,7 +32,7 @@ bool JobStore::Remove(std::string_view identifier) {
 
 std::string MakeOf(const JobRecord& job) {
   for (const auto& [name, value] : job.displayTags) {
-    if (name == "DisplayMake") return Utf32ToUtf8(value.data(), value.size());
+    if (name == "DisplayMake") return colour::EncodeUtf8(value);
   }
   return {};
 }

@@ -123,10 +123,11 @@ Paint PaintForJob(std::string_view jobId, std::string_view make) {
 Reflectance PaintReflectance(const Paint& paint, std::size_t geometry) {
   Reflectance values{};
   if (geometry >= kGeometryCount) return values;
-  const double aspecular = std::abs(static_cast<double>(kAspecularAngles[geometry]));
+  const double aspecular =
+      std::abs(static_cast<double>(kMeasurementGeometries[geometry].aspecularDeg));
   // Flakes lie mostly parallel to the surface: steep illumination sees a
   // few more of them.
-  const double illumination = kIlluminationAngles[geometry] == 15 ? 1.04 : 1.0;
+  const double illumination = kMeasurementGeometries[geometry].illuminationDeg == 15 ? 1.04 : 1.0;
   double effect = 0.0;
   if (paint.kind == PaintKind::kMetallic) effect = MetallicGain(aspecular) * illumination;
   if (paint.kind == PaintKind::kPearl) effect = PearlGain(aspecular) * illumination;

@@ -52,7 +52,7 @@ Paint PaintForMake(std::string_view make);
 Paint PaintForJob(std::string_view jobId, std::string_view make);
 
 // Noise-free reflectance of `paint` at geometry `geometry` (index into
-// kGeometryNames; all zero when it is not below kGeometryCount).
+// kMeasurementGeometries; all zero when it is not below kGeometryCount).
 Reflectance PaintReflectance(const Paint& paint, std::size_t geometry);
 
 // The reflectance measured for sample `sampleIndex` of job `jobId` whose make

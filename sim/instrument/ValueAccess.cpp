@@ -41,7 +41,7 @@ std::array<bool, kGeometryCount> SelectGeometries(dv::IStringVector& channels) {
     const std::string name = ReadText(channels.at(i));
     if (name == "ALL") all = true;
     for (std::size_t g = 0; g < kGeometryCount; ++g) {
-      if (name == kGeometryNames[g]) selected[g] = true;
+      if (name == kMeasurementGeometries[g].name) selected[g] = true;
     }
   }
   if (all) selected.fill(true);
@@ -247,7 +247,7 @@ void FillSpectra(dv::SpectrumContentVector& spectra, const MeasuredSample& sampl
     // A name the driver does not list: r15as15 with a trailing blank.
     if (faults.unlistedGeometry) extras.emplace_back("r15as15 ", 2);
     // A listed geometry named twice, the second time with other values.
-    if (faults.duplicateGeometry) extras.emplace_back(kGeometryNames[3], 10);
+    if (faults.duplicateGeometry) extras.emplace_back(kMeasurementGeometries[3].name, 10);
   }
   spectra.resize(static_cast<std::uint32_t>(regular + extras.size()));
   const std::size_t filled = spectra.size();
@@ -255,7 +255,8 @@ void FillSpectra(dv::SpectrumContentVector& spectra, const MeasuredSample& sampl
     std::size_t items = request.kinds.size();
     if (faults.shortContents && e + 1 == regular && items > 1) items = 1;
     const auto [name, geometry] =
-        e < regular ? std::pair(kGeometryNames[geometries[e]], geometries[e]) : extras[e - regular];
+        e < regular ? std::pair(kMeasurementGeometries[geometries[e]].name, geometries[e])
+                    : extras[e - regular];
     FillSpectralEntry(spectra.at(static_cast<std::uint32_t>(e)), name, geometry, sample, request,
                       items);
   }
@@ -271,7 +272,7 @@ void FillImages(dv::ImageContentVector& images, const MeasuredSample& sample,
   for (std::uint32_t e = 0; e < images.size() && e < selected.size(); ++e) {
     const std::size_t i = selected[e];
     dv::ImageContent& entry = images.at(e);
-    entry.geometry().Set(kGeometryNames[kImageGeometries[i]]);
+    entry.geometry().Set(kMeasurementGeometries[kImageGeometries[i]].name);
     dv::ImageContentDataVector& items = entry.contents();
     items.resize(1);
     if (items.size() != 1) continue;

@@ -60,7 +60,7 @@ void FillSampleInfo(dv::SampleInfo& info, std::int32_t sampleIndex, const Measur
 
 // What a GetSample call asks for, read from its request values.
 struct SampleRequest {
-  // Per geometry (kGeometryNames order): deliver its spectral / image entry.
+  // Per geometry (kMeasurementGeometries order): deliver its spectral / image entry.
   std::array<bool, kGeometryCount> spectral{};
   std::array<bool, kGeometryCount> image{};
   // Spectral item kinds in the requested order: (contentKind, variant);
@@ -76,7 +76,7 @@ SampleRequest ReadSampleRequest(dv::IStringVector& imageChannels,
                                 dv::SpectralChannelContentTypeVector& spectralKinds);
 
 // Fills the spectral contents of `sample` as `request` asks, in
-// kGeometryNames order, honouring the faults geometry=unlisted (an extra
+// kMeasurementGeometries order, honouring the faults geometry=unlisted (an extra
 // entry "r15as15 " after the others, with r15as15's items),
 // geometry=duplicate (then a second "r15as45" entry carrying r45as110's
 // items), contents=short (the last regular entry keeps only its first item)

@@ -5,12 +5,12 @@
 #include <span>
 #include <utility>
 
-#include "sim/colour/ExrCorrection.h"
+#include "colour/ExrCorrection.h"
+#include "colour/Utf8.h"
 #include "sim/instrument/SampleMaker.h"
 #include "sim/instrument/SimCodes.h"
 #include "sim/instrument/StoreReader.h"
 #include "sim/instrument/StoreWriter.h"
-#include "sim/instrument/TextEncoding.h"
 #include "sim/instrument/ValueAccess.h"
 
 namespace instrument {
@@ -425,7 +425,7 @@ std::int32_t VirtualInstrument::GetLog(Vexil::Device_Cpp::IUintVector8& log) {
 
 std::int32_t VirtualInstrument::SendUserMessage(Vexil::Device_Cpp::IString32& text) {
   const std::u32string message = ReadText32(text);
-  log_.Write(LogLevel::kMessage, "user message: " + Utf32ToUtf8(message.data(), message.size()));
+  log_.Write(LogLevel::kMessage, "user message: " + colour::EncodeUtf8(message));
   return 0;
 }
 

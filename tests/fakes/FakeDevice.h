@@ -4,7 +4,7 @@
 // It behaves like a module: it fills its out-parameters through the value
 // classes' virtual operations only (resize, at, accessors, Set), so code
 // under test sees what a real module would leave behind. Header-only: link
-// vantorel_device and include "fakes/FakeDevice.h".
+// vantorel_device and vantorel_colour and include "fakes/FakeDevice.h".
 //
 // Threads: every operation runs under one internal mutex, except the wait of
 // a connect, so a connect may run on a worker thread while the test thread
@@ -27,7 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "colour/Utf8.h"
 #include "device/DeviceInterface.h"
+#include "messages/MeasurementGeometry.h"
 
 namespace Fakes {
 
@@ -46,7 +48,7 @@ struct FakeCall {
 };
 
 // What GetSample delivers for a sample, in this order: spectral contents for
-// the first `geometryCount` names of kGeometryNames (then, if
+// the first `geometryCount` names of kMeasurementGeometries (then, if
 // `unlistedGeometry`, one named kUnlistedGeometryName), and image contents
 // for the first `imageCount` names (then the unlisted one likewise).
 struct FakeSampleScript {
@@ -63,9 +65,6 @@ struct FakeSampleScript {
 
 class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
  public:
-  static constexpr std::array<const char*, 11> kGeometryNames = {
-      "r15as-45", "r15as-15", "r15as15", "r15as45", "r15as80", "r45as-15",
-      "r45as15",  "r45as25",  "r45as45", "r45as75", "r45as110"};
   static constexpr const char* kUnlistedGeometryName = "R15AS15";
   // Geometry number the value generators use for the unlisted geometry.
   static constexpr int kUnlistedGeometry = 11;
@@ -431,8 +430,9 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
   }
 
   static const char* GeometryName(int geometry) {
-    return geometry >= 0 && geometry < 11 ? kGeometryNames[static_cast<std::size_t>(geometry)]
-                                          : kUnlistedGeometryName;
+    return geometry >= 0 && geometry < 11
+               ? kMeasurementGeometries[static_cast<std::size_t>(geometry)].name
+               : kUnlistedGeometryName;
   }
 
   static std::string Join(Vexil::Device_Cpp::IStringVector& texts) {
@@ -446,27 +446,7 @@ class FakeDevice final : public Vexil::Device_Cpp::DeviceInterface {
 
   // UTF-32 to UTF-8; a unit that is no code point becomes U+FFFD.
   static std::string Utf8(Vexil::Device_Cpp::IString32& text) {
-    std::string out;
-    for (const char32_t* p = text.c_str(); *p != 0; ++p) {
-      char32_t c = *p;
-      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return out;
+    return colour::EncodeUtf8(text.c_str());
   }
 
   mutable std::mutex mutex_;

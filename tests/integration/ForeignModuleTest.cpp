@@ -17,10 +17,10 @@
 #include <memory>
 #include <string>
 
+#include "colour/ExrCodec.h"
 #include "foreign/ForeignValues.h"
 #include "integration/TestSupport.h"
 #include "messages/Protocol.h"
-#include "sim/colour/ExrCodec.h"
 
 namespace integration {
 namespace {

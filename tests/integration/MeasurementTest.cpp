@@ -5,10 +5,10 @@
 #include <cmath>
 #include <set>
 
+#include "colour/Colorimetry.h"
+#include "colour/ExrCodec.h"
+#include "colour/Image.h"
 #include "integration/TestSupport.h"
-#include "sim/colour/Colorimetry.h"
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/Image.h"
 
 namespace integration {
 namespace {
@@ -54,7 +54,7 @@ TEST_F(Measurement, SampleOfAMeasuredJob) {
       EXPECT_TRUE(std::isfinite(value) && value > 0.0f && value < 5.0f) << value;
     }
     // L*a*b* belongs to this geometry's spectrum (D65, 10 degree observer).
-    const colour::CieLab lab = colour::SpectrumToLab(colour::SpectrumView(record.spectrum));
+    const colour::Lab lab = colour::SpectrumToLab(colour::SpectrumView(record.spectrum));
     EXPECT_NEAR(record.lab[0], lab.l, 0.01) << "geometry " << angle;
     EXPECT_NEAR(record.lab[1], lab.a, 0.01) << "geometry " << angle;
     EXPECT_NEAR(record.lab[2], lab.b, 0.01) << "geometry " << angle;

@@ -1,4 +1,4 @@
-#include "sim/colour/Colorimetry.h"
+#include "colour/Colorimetry.h"
 
 #include <array>
 #include <cmath>
@@ -26,7 +26,7 @@ TEST(Colorimetry, PerfectWhiteIsTheWhitePoint) {
   EXPECT_NEAR(wp.x, 94.7811, 1e-3);
   EXPECT_NEAR(wp.z, 107.3517, 1e-3);
 
-  const CieLab lab = SpectrumToLab(white);
+  const Lab lab = SpectrumToLab(white);
   EXPECT_NEAR(lab.l, 100.0, 1e-9);
   EXPECT_NEAR(lab.a, 0.0, 1e-9);
   EXPECT_NEAR(lab.b, 0.0, 1e-9);
@@ -39,7 +39,7 @@ TEST(Colorimetry, PerfectWhiteIsTheWhitePoint) {
 
 TEST(Colorimetry, FlatGreysAreNeutralOnBothBranchesOfTheLightnessCurve) {
   // 18 %: L* = 116 · 0.18^(1/3) − 16 = 116 · 0.564622 − 16 = 49.4961.
-  const CieLab grey = SpectrumToLab(Flat(0.18f));
+  const Lab grey = SpectrumToLab(Flat(0.18f));
   EXPECT_NEAR(grey.l, 49.4961, 1e-3);
   EXPECT_NEAR(grey.a, 0.0, 1e-6);
   EXPECT_NEAR(grey.b, 0.0, 1e-6);
@@ -50,12 +50,12 @@ TEST(Colorimetry, FlatGreysAreNeutralOnBothBranchesOfTheLightnessCurve) {
 
   // 0.5 % lies below (6/29)^3 = 0.008856, on the linear segment:
   // L* = 116 · (0.005 / (3 · (6/29)^2) + 4/29) − 16 = 903.296 · 0.005 = 4.5165.
-  const CieLab dark = SpectrumToLab(Flat(0.005f));
+  const Lab dark = SpectrumToLab(Flat(0.005f));
   EXPECT_NEAR(dark.l, 4.5165, 1e-3);
   EXPECT_NEAR(dark.a, 0.0, 1e-6);
   EXPECT_NEAR(dark.b, 0.0, 1e-6);
 
-  const CieLab black = SpectrumToLab(Flat(0.0f));
+  const Lab black = SpectrumToLab(Flat(0.0f));
   EXPECT_NEAR(black.l, 0.0, 1e-9);
 }
 
@@ -78,7 +78,7 @@ TEST(Colorimetry, RedStepMatchesHandComputation) {
   EXPECT_NEAR(xyz.x, 34.8042, 1e-3);
   EXPECT_NEAR(xyz.y, 17.0658, 1e-3);
   EXPECT_NEAR(xyz.z, 0.0, 1e-9);
-  const CieLab lab = SpectrumToLab(red);
+  const Lab lab = SpectrumToLab(red);
   EXPECT_NEAR(lab.l, 48.3428, 1e-3);
   EXPECT_NEAR(lab.a, 80.7073, 1e-3);
   EXPECT_NEAR(lab.b, 83.3496, 1e-3);

@@ -1,4 +1,4 @@
-#include "sim/colour/ExrCodec.h"
+#include "colour/ExrCodec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +11,16 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/colour/SparkleImage.h"
+#include "sim/instrument/SparkleImage.h"
 #include "tinyexr.h"
 
 namespace colour {
 namespace {
+
+// Sparkle textures of the virtual instrument: images that compress like the
+// ones the driver carries.
+using instrument::kDefaultImageSize;
+using instrument::MakeSparkleImage;
 
 Image TestImage(int width, int height) {
   Image image;

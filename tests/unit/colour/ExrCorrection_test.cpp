@@ -1,16 +1,20 @@
-#include "sim/colour/ExrCorrection.h"
+#include "colour/ExrCorrection.h"
 
 #include <array>
 #include <cmath>
 
 #include <gtest/gtest.h>
 
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/SparkleImage.h"
-#include "sim/colour/TextureStats.h"
+#include "colour/ExrCodec.h"
+#include "colour/TextureStats.h"
+#include "sim/instrument/SparkleImage.h"
 
 namespace colour {
 namespace {
+
+// Sparkle textures of the virtual instrument: images that compress like the
+// ones the driver carries.
+using instrument::MakeSparkleImage;
 
 // A greenish-yellow paint: reflectance rising from 5 % at 400 nm to 65 % at
 // 700 nm.

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "client/export/ExportRequest.h"
-#include "sim/colour/Colorimetry.h"
-#include "sim/colour/ExrCodec.h"
+#include "colour/Colorimetry.h"
+#include "colour/ExrCodec.h"
 
 namespace exporttest {
 
@@ -33,7 +33,7 @@ inline VantorelMeasurements MakeMeasurement(SpectrumAngle angle) {
     const double t = static_cast<double>(i) / 30.0;
     m.spectrum[i] = static_cast<float>(gloss * (0.35 + 0.12 * std::cos(6.2831853 * t + phase)));
   }
-  const colour::CieLab lab = colour::SpectrumToLab(m.spectrum);
+  const colour::Lab lab = colour::SpectrumToLab(m.spectrum);
   m.lab = {static_cast<float>(lab.l), static_cast<float>(lab.a), static_cast<float>(lab.b)};
   return m;
 }

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "colour/ExrCodec.h"
 #include "device/DeviceInterface.h"
 #include "device/QuarnInterface.h"
 #include "device/QuarnTest.h"
 #include "foreign/ForeignValues.h"
 #include "platform/Module.h"
-#include "sim/colour/ExrCodec.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/colour/ExrCodec.h"
-#include "sim/colour/SparkleImage.h"
-#include "sim/colour/TextureStats.h"
+#include "colour/ExrCodec.h"
+#include "colour/TextureStats.h"
+#include "sim/instrument/SparkleImage.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ VantorelImage ImageOf(std::vector<std::uint8_t> bytes) {
 
 TEST(CombiningGlue, FillResultAveragesSpectraAndLabAndKeepsFirstImage) {
   CombiningGlue glue;
-  const auto exr = colour::EncodeExr(colour::MakeSparkleImage(64, {0.2, 0.3, 0.4}, 7));
+  const auto exr = colour::EncodeExr(instrument::MakeSparkleImage(64, {0.2, 0.3, 0.4}, 7));
 
   VantorelMeasurementsFull first;
   first.measurements[R15As15] = Record(R15As15, 2, 0.2f, 40);

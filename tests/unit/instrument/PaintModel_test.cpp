@@ -10,33 +10,27 @@
 #include <set>
 #include <string>
 
-#include "client/colour/ColourDifference.h"
-#include "sim/colour/Colorimetry.h"
+#include "colour/Colorimetry.h"
+#include "colour/ColourDifference.h"
 
 namespace instrument::test {
 namespace {
 
 constexpr std::size_t kR45As15 = 6, kR45As45 = 8, kR45As110 = 10, kR15As15 = 2;
 
-vantorel::colour::Lab LabOf(const Reflectance& r) {
-  const colour::CieLab lab = colour::SpectrumToLab(r);
-  return {lab.l, lab.a, lab.b};
+colour::Lab Measured(const std::string& job, const std::string& make, std::size_t g,
+                     int sample = 0) {
+  return colour::SpectrumToLab(MeasuredReflectance(job, make, sample, g));
 }
 
-vantorel::colour::Lab Measured(const std::string& job, const std::string& make, std::size_t g,
-                               int sample = 0) {
-  return LabOf(MeasuredReflectance(job, make, sample, g));
-}
-
-double HueDegrees(const vantorel::colour::Lab& lab) {
+double HueDegrees(const colour::Lab& lab) {
   const double h = std::atan2(lab.b, lab.a) * 180.0 / std::numbers::pi;
   return h < 0 ? h + 360.0 : h;
 }
 
 double Flop(const std::string& make) {
-  return *vantorel::colour::FlopIndex(Measured("Std", make, kR45As15).l,
-                                      Measured("Std", make, kR45As45).l,
-                                      Measured("Std", make, kR45As110).l);
+  return *colour::FlopIndex(Measured("Std", make, kR45As15).l, Measured("Std", make, kR45As45).l,
+                            Measured("Std", make, kR45As110).l);
 }
 
 TEST(PaintModelTest, ColourWordsGiveTheColourTheyName) {
@@ -69,7 +63,7 @@ TEST(PaintModelTest, ColourWordsGiveTheColourTheyName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.make);
-    const vantorel::colour::Lab lab = Measured("Std", c.make, kR45As45);
+    const colour::Lab lab = Measured("Std", c.make, kR45As45);
     const double chroma = std::hypot(lab.a, lab.b);
     EXPECT_GE(lab.l, c.lMin);
     EXPECT_LE(lab.l, c.lMax);
@@ -120,9 +114,9 @@ TEST(PaintModelTest, EveryPaintIsBrightestNearSpecularAndDeterministic) {
     SCOPED_TRACE(make);
     const Paint paint = PaintForMake(make);
     colours.insert(static_cast<int>(ChoosePaint(make).colour));
-    const double nearL = LabOf(PaintReflectance(paint, kR15As15)).l;
-    const double midL = LabOf(PaintReflectance(paint, kR45As45)).l;
-    const double flopL = LabOf(PaintReflectance(paint, kR45As110)).l;
+    const double nearL = colour::SpectrumToLab(PaintReflectance(paint, kR15As15)).l;
+    const double midL = colour::SpectrumToLab(PaintReflectance(paint, kR45As45)).l;
+    const double flopL = colour::SpectrumToLab(PaintReflectance(paint, kR45As110)).l;
     EXPECT_GT(nearL, midL);
     EXPECT_GT(midL, flopL);
     // Symmetric aspecular angles of one illumination look alike.
@@ -136,11 +130,11 @@ TEST(PaintModelTest, EveryPaintIsBrightestNearSpecularAndDeterministic) {
 TEST(PaintModelTest, JobsOfOneMakeDifferLikeBatchesAndSamplesMuchLess) {
   for (const char* make : {"white", "black", "Silver metallic", "red", "blue", "Pearl White"}) {
     SCOPED_TRACE(make);
-    const vantorel::colour::Lab standard = Measured("Standard", make, kR45As45);
+    const colour::Lab standard = Measured("Standard", make, kR45As45);
     double sum = 0, largest = 0;
     const char* batches[] = {"Batch 1", "Batch 2", "Batch 3", "Batch 4", "Batch 5", "Batch 6"};
     for (const char* batch : batches) {
-      const double de = vantorel::colour::DeltaE2000(standard, Measured(batch, make, kR45As45));
+      const double de = colour::DeltaE2000(standard, Measured(batch, make, kR45As45));
       sum += de;
       largest = std::max(largest, de);
     }
@@ -150,8 +144,8 @@ TEST(PaintModelTest, JobsOfOneMakeDifferLikeBatchesAndSamplesMuchLess) {
     EXPECT_LE(largest, 3.0);
     double samples = 0;
     for (int s = 1; s < 5; ++s) {
-      samples = std::max(
-          samples, vantorel::colour::DeltaE2000(standard, Measured("Standard", make, kR45As45, s)));
+      samples =
+          std::max(samples, colour::DeltaE2000(standard, Measured("Standard", make, kR45As45, s)));
     }
     EXPECT_LT(samples, mean / 2.0);
   }

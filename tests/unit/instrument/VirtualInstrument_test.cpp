@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "InstrumentTestSupport.h"
-#include "sim/colour/Colorimetry.h"
-#include "sim/colour/ExrCodec.h"
+#include "colour/Colorimetry.h"
+#include "colour/ExrCodec.h"
 #include "sim/instrument/Geometries.h"
 #include "sim/instrument/SimCodes.h"
 
@@ -120,8 +120,8 @@ TEST(VirtualInstrument, SampleDeliversElevenSpectraAndSixImagesInFixedOrder) {
   auto& spectra = sample.spectra.Items();
   ASSERT_EQ(spectra.size(), kGeometryCount);
   for (std::size_t g = 0; g < kGeometryCount; ++g) {
-    SCOPED_TRACE(kGeometryNames[g]);
-    EXPECT_EQ(spectra[g].geometry().Text(), kGeometryNames[g]);
+    SCOPED_TRACE(kMeasurementGeometries[g].name);
+    EXPECT_EQ(spectra[g].geometry().Text(), kMeasurementGeometries[g].name);
     auto& items = spectra[g].contents().Items();
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].channelType().contentKind(), 0);
@@ -130,7 +130,7 @@ TEST(VirtualInstrument, SampleDeliversElevenSpectraAndSixImagesInFixedOrder) {
     const std::vector<float> values = Values(items[0]);
     ASSERT_EQ(values.size(), kSpectrumSize);
     for (const float v : values) EXPECT_TRUE(v > 0.0f && v < 3.0f);
-    const colour::CieLab lab = colour::SpectrumToLab(std::span<const float, 31>(values.data(), 31));
+    const colour::Lab lab = colour::SpectrumToLab(std::span<const float, 31>(values.data(), 31));
     EXPECT_NEAR(*items[1].lab().GetL(), lab.l, 1e-3);
     EXPECT_NEAR(*items[1].lab().GetA(), lab.a, 1e-3);
     EXPECT_NEAR(*items[1].lab().GetB(), lab.b, 1e-3);
@@ -140,8 +140,8 @@ TEST(VirtualInstrument, SampleDeliversElevenSpectraAndSixImagesInFixedOrder) {
   ASSERT_EQ(images.size(), kImageCount);
   for (std::size_t i = 0; i < kImageCount; ++i) {
     const std::size_t g = kImageGeometries[i];
-    SCOPED_TRACE(kGeometryNames[g]);
-    EXPECT_EQ(images[i].geometry().Text(), kGeometryNames[g]);
+    SCOPED_TRACE(kMeasurementGeometries[g].name);
+    EXPECT_EQ(images[i].geometry().Text(), kMeasurementGeometries[g].name);
     ASSERT_EQ(images[i].contents().Items().size(), 1u);
     colour::Image image;
     ASSERT_TRUE(colour::DecodeExr(images[i].contents().Items()[0].exr().data().Items(), image));

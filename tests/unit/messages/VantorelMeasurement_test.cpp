@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "messages/MeasurementGeometry.h"
+
 namespace {
 
 TEST(VantorelMeasurementTest, ListedNamesMapToTheirAngleAndBack) {
@@ -15,6 +17,10 @@ TEST(VantorelMeasurementTest, ListedNamesMapToTheirAngleAndBack) {
     EXPECT_EQ(FindGeometry(names[i]), angle) << names[i];
     EXPECT_TRUE(IsListedGeometry(names[i])) << names[i];
     EXPECT_STREQ(AngleToGeometry(angle), names[i]);
+    // The table's angles are the ones its names spell.
+    const MeasurementGeometry& g = kMeasurementGeometries[static_cast<std::size_t>(i)];
+    EXPECT_EQ("r" + std::to_string(g.illuminationDeg) + "as" + std::to_string(g.aspecularDeg),
+              names[i]);
   }
   EXPECT_EQ(GeometryToAngle("r45as110"), R45As110);
   EXPECT_EQ(GeometryToAngle("r15as-45"), R15As_45);

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/colour/Colorimetry.h"
+#include "colour/Colorimetry.h"
 
 namespace colour {
 

@@ -1,4 +1,4 @@
-#include "sim/colour/TextureStats.h"
+#include "colour/TextureStats.h"
 
 #include <algorithm>
 #include <cmath>

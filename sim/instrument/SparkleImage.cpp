@@ -1,11 +1,16 @@
-#include "sim/colour/SparkleImage.h"
+#include "sim/instrument/SparkleImage.h"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
 #include <vector>
 
-namespace colour {
+namespace instrument {
+
+using colour::Image;
+using colour::kMaxImageSide;
+using colour::LinearRgb;
+
 namespace {
 
 // splitmix64: small, fast, and the same sequence on every platform.
@@ -104,4 +109,4 @@ Image MakeSparkleImage(int size, const LinearRgb& mean, std::uint64_t seed,
   }
 }
 
-}  // namespace colour
+}  // namespace instrument

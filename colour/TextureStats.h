@@ -23,7 +23,7 @@
 
 #include <array>
 
-#include "sim/colour/Image.h"
+#include "colour/Image.h"
 
 namespace colour {
 

@@ -15,7 +15,8 @@
 
 #include <span>
 
-#include "sim/colour/CieTables.h"
+#include "colour/CieTables.h"
+#include "colour/Lab.h"
 
 namespace colour {
 
@@ -24,13 +25,6 @@ struct Xyz {
   double x = 0.0;
   double y = 0.0;
   double z = 0.0;
-};
-
-// CIE 1976 L*a*b*.
-struct CieLab {
-  double l = 0.0;
-  double a = 0.0;
-  double b = 0.0;
 };
 
 // Linear (not gamma-encoded) sRGB; the perfect diffuser is (1, 1, 1) within
@@ -55,10 +49,10 @@ Xyz WhitePoint();
 
 // CIE 1976 L*a*b* of `xyz` relative to WhitePoint(), with the linear segment
 // of the CIE formula below (6/29)^3.
-CieLab XyzToLab(const Xyz& xyz);
+Lab XyzToLab(const Xyz& xyz);
 
 // SpectrumToXyz followed by XyzToLab.
-CieLab SpectrumToLab(SpectrumView reflectance);
+Lab SpectrumToLab(SpectrumView reflectance);
 
 // Linear sRGB of `xyz`. The white point of the tables is first adapted to the
 // sRGB D65 white (Bradford transform), then the IEC sRGB matrix applies, with

@@ -24,7 +24,7 @@
 #include <span>
 #include <vector>
 
-#include "sim/colour/Image.h"
+#include "colour/Image.h"
 
 namespace colour {
 

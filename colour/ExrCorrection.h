@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "sim/colour/Colorimetry.h"
-#include "sim/colour/Image.h"
+#include "colour/Colorimetry.h"
+#include "colour/Image.h"
 
 namespace colour {
 

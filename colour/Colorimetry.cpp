@@ -1,4 +1,4 @@
-#include "sim/colour/Colorimetry.h"
+#include "colour/Colorimetry.h"
 
 #include <array>
 #include <cmath>
@@ -80,7 +80,7 @@ Xyz WhitePoint() {
   return {k * WeightedSum(kCmfX10, nullptr), 100.0, k * WeightedSum(kCmfZ10, nullptr)};
 }
 
-CieLab XyzToLab(const Xyz& xyz) {
+Lab XyzToLab(const Xyz& xyz) {
   const Xyz white = WhitePoint();
   const double fx = LabF(xyz.x / white.x);
   const double fy = LabF(xyz.y / white.y);
@@ -88,7 +88,7 @@ CieLab XyzToLab(const Xyz& xyz) {
   return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
 
-CieLab SpectrumToLab(SpectrumView reflectance) { return XyzToLab(SpectrumToXyz(reflectance)); }
+Lab SpectrumToLab(SpectrumView reflectance) { return XyzToLab(SpectrumToXyz(reflectance)); }
 
 LinearRgb XyzToLinearSrgb(const Xyz& xyz) {
   const auto rgb = Apply(XyzToSrgbMatrix(), xyz.x / 100.0, xyz.y / 100.0, xyz.z / 100.0);

@@ -1,4 +1,4 @@
-#include "sim/colour/Image.h"
+#include "colour/Image.h"
 
 namespace colour {
 

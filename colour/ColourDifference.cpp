@@ -1,9 +1,9 @@
-#include "client/colour/ColourDifference.h"
+#include "colour/ColourDifference.h"
 
 #include <cmath>
 #include <numbers>
 
-namespace vantorel::colour {
+namespace colour {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -187,4 +187,4 @@ std::optional<double> FlopIndex(double l15, double l45, double l110) {
   return 2.69 * std::pow(travel, 1.11) / std::pow(l45, 0.86);
 }
 
-}  // namespace vantorel::colour
+}  // namespace colour

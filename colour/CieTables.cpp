@@ -1,5 +1,5 @@
 // Embedded tables; provenance is documented in CieTables.h.
-#include "sim/colour/CieTables.h"
+#include "colour/CieTables.h"
 
 namespace colour {
 

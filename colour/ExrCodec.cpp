@@ -1,5 +1,5 @@
 // The one translation unit that compiles tinyexr (zlib for ZIP, no miniz).
-#include "sim/colour/ExrCodec.h"
+#include "colour/ExrCodec.h"
 
 #include <algorithm>
 #include <array>

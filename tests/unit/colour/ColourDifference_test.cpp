@@ -1,13 +1,13 @@
 // The colour-difference formulas against published data and hand-computed
 // values, and the properties a QC report relies on.
-#include "client/colour/ColourDifference.h"
+#include "colour/ColourDifference.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-namespace vantorel::colour {
+namespace colour {
 namespace {
 
 struct Pair {
@@ -139,4 +139,4 @@ TEST(ColourDifferenceTest, FlopIndexFollowsAlman) {
 }
 
 }  // namespace
-}  // namespace vantorel::colour
+}  // namespace colour

@@ -14,13 +14,9 @@
 #include <optional>
 #include <string_view>
 
-namespace vantorel::colour {
+#include "colour/Lab.h"
 
-struct Lab {
-  double l = 0.0;
-  double a = 0.0;
-  double b = 0.0;
-};
+namespace colour {
 
 // The differences a colour report lists beside ΔE, sample minus reference.
 // dH is the CIE 1976 hue difference with the sign of the hue-angle change
@@ -80,4 +76,4 @@ double DeltaE(Formula formula, const Lab& reference, const Lab& sample);
 // non-finite input.
 std::optional<double> FlopIndex(double l15, double l45, double l110);
 
-}  // namespace vantorel::colour
+}  // namespace colour

@@ -16,10 +16,10 @@
 
 #include <cstdint>
 
-#include "sim/colour/Colorimetry.h"
-#include "sim/colour/Image.h"
+#include "colour/Colorimetry.h"
+#include "colour/Image.h"
 
-namespace colour {
+namespace instrument {
 
 inline constexpr int kDefaultImageSize = 256;
 
@@ -36,11 +36,11 @@ struct SparkleEffect {
 };
 
 // A `size` x `size` image whose mean colour is `mean` (linear sRGB). Returns
-// the empty image when size is outside 1..kMaxImageSide, when a component of
+// the empty image when size is outside 1..colour::kMaxImageSide, when a component of
 // `mean` is not finite, or when an effect parameter is outside its range
 // (NaN included), or when memory runs out. Takes a few milliseconds at the
 // default size; a 2048 px image (about 50 MB of floats) takes about 0.2 s.
-Image MakeSparkleImage(int size, const LinearRgb& mean, std::uint64_t seed,
-                       const SparkleEffect& effect = {});
+colour::Image MakeSparkleImage(int size, const colour::LinearRgb& mean, std::uint64_t seed,
+                               const SparkleEffect& effect = {});
 
-}  // namespace colour
+}  // namespace instrument

@@ -1,8 +1,8 @@
-#include "sim/colour/ExrCorrection.h"
+#include "colour/ExrCorrection.h"
 
 #include <cmath>
 
-#include "sim/colour/ExrCodec.h"
+#include "colour/ExrCodec.h"
 
 namespace colour {
 namespace {
