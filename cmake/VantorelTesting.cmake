@@ -1,9 +1,14 @@
 # GoogleTest built from Debian's sources so that the native, sanitizer and
-# cross builds all use a gtest compiled with their own flags.
+# cross builds all use a gtest compiled with their own flags. The sources
+# are looked up on the build host (vantorel_find_host_path,
+# VantorelThirdParty.cmake); -DVANTOREL_GOOGLETEST_SOURCE_DIR=<folder> takes
+# another copy.
+vantorel_find_host_path(VANTOREL_GOOGLETEST_SOURCE_DIR googletest googlemock/CMakeLists.txt
+                        /usr/src/googletest)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${VANTOREL_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
 # vantorel_unit_test(<name> SOURCES ... LIBS ... [LABELS threads])

@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "device/BoundaryAbi.h"
-#include "messages/Export.h"
+#include "platform/Export.h"
 
 namespace Vexil::Device_Cpp {
 

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "messages/Export.h"
+#include "platform/Export.h"
 
 inline constexpr char kQuarnModuleName[] = "Quarn_Cpp";
 inline constexpr char kQuarnInterfaceExport[] = "getQuarnInterface";

@@ -5,7 +5,7 @@
 // Threads: call from one thread at a time (it writes to standard output).
 #pragma once
 
-#include "messages/Export.h"
+#include "platform/Export.h"
 
 // Loads "Quarn_Cpp" (or uses it when already loaded), asks its interface for
 // the device identity and writes "Device Info:" and one tab-indented line per

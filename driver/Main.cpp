@@ -1,9 +1,8 @@
 // Process entry of the driver: a GUI-subsystem program without a window on
 // Windows, an ordinary foreground process on Linux. The command line is not
 // consulted; the driver is configured by constants alone.
+#include "driver/AllocationPolicy.h"
 #include "driver/DriverInvoker.h"
-#include "driver/WarmBlocks.h"
-#include "network/ErrorReporting.h"
 #include "platform/Time.h"
 
 #if defined(_WIN32)
@@ -16,7 +15,7 @@ constexpr std::uint32_t kMainLoopPauseMs = 16;
 
 int RunDriver() {
   // Large blocks (the image bytes of answers) stay warm from answer to answer.
-  Network::SetMemoryFunctions(&WarmBlocks::Allocate, &WarmBlocks::Release);
+  AllocationPolicy::Install();
   DriverInvoker driverInvoker;
   if (!driverInvoker.Init()) return 1;
   // The pause falls between serving windows only (Tick serves a client that

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "messages/ByteBuffer.h"
-#include "messages/Export.h"
+#include "platform/Export.h"
 
 // The eleven measurement geometries (incidence angle after r, aspecular angle
 // after as). Travels as a signed 32-bit integer; maps keyed by it list the

@@ -1,13 +1,11 @@
-// The hooks, the report formatting and the replaced global operators new and
-// delete. They live in one file so that a program that uses the library's
-// reporting also gets the replaced operators.
+// The hooks, the report formatting and the reported allocation that a
+// program's replacement operators new are built on.
 #include "network/ErrorReporting.h"
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 
 namespace Network {
 namespace {
@@ -72,6 +70,8 @@ class ReportingAllocation {
   ReportingAllocation& operator=(const ReportingAllocation&) = delete;
 };
 
+}  // namespace
+
 void* AllocateReported(std::size_t size) {
   void* block = AllocateWithHook(size == 0 ? 1 : size);
   if (block == nullptr && !t_reportingAllocation) {
@@ -84,49 +84,4 @@ void* AllocateReported(std::size_t size) {
   return block;
 }
 
-}  // namespace
 }  // namespace Network
-
-void* operator new(std::size_t size) {
-  void* block = Network::AllocateReported(size);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
-void* operator new[](std::size_t size) {
-  void* block = Network::AllocateReported(size);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return Network::AllocateReported(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return Network::AllocateReported(size);
-}
-
-void operator delete(void* block) noexcept {
-  if (block != nullptr) Network::ReleaseWithHook(block);
-}
-
-void operator delete[](void* block) noexcept {
-  if (block != nullptr) Network::ReleaseWithHook(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept {
-  if (block != nullptr) Network::ReleaseWithHook(block);
-}
-
-void operator delete[](void* block, std::size_t) noexcept {
-  if (block != nullptr) Network::ReleaseWithHook(block);
-}
-
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-  if (block != nullptr) Network::ReleaseWithHook(block);
-}
-
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-  if (block != nullptr) Network::ReleaseWithHook(block);
-}

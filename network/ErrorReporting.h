@@ -1,18 +1,18 @@
 // Error reporting and allocation hooks of the network library.
 //
 // Every failure the library detects goes to one process-wide error handler
-// as a source (the Connection concerned, or null), a text and a code. Every
-// allocation made with the global operator new anywhere in the process goes
-// through the allocation hook, every operator delete through the release
-// hook (this library replaces those operators; linking the library links the
-// replacement in).
+// as a source (the Connection concerned, or null), a text and a code. The
+// library takes the memory of its message objects from the allocation hook
+// and gives it back through the release hook; everything else it allocates
+// comes from the nothrow forms of operator new and is tested for null.
 //
-// Replaced operators: the throwing forms of operator new report code 3 when
-// the hook yields null and then throw std::bad_alloc; the nothrow forms report
-// the same and return null. The library's own allocations use the nothrow
-// forms and test for null. operator new(0) asks the hook for 1 byte, so that
-// every successful call returns a distinct block. The over-aligned forms
-// (std::align_val_t) stay those of the runtime.
+// The library does not replace the global operators new and delete: that is
+// a policy of the program. A program that routes every allocation through
+// the hooks (the driver, driver/AllocationPolicy.h) defines them on
+// AllocateReported and ReleaseWithHook; AllocateReported then reports code 3
+// when the hook yields null, and the program's throwing forms throw
+// std::bad_alloc while its nothrow forms return null. Other programs (the
+// client tool, the benchmarks) keep the runtime's operators.
 //
 // Threads: the hooks are process-wide and must be set before other threads
 // use the library or allocate. ReportError keeps its text on the caller's
@@ -74,5 +74,13 @@ void ReportText(void* source, std::int32_t code, const char* text);
 // exception. For storage whose failure the caller handles itself.
 void* AllocateWithHook(std::size_t size);
 void ReleaseWithHook(void* block);
+
+// Calls the allocation hook for `size` bytes (1 for a request of 0, so that
+// every successful call returns a distinct block). When the hook yields
+// null, reports "Memory allocation failed. Can't allocate <size> bytes.
+// Network library can work unstable" with no source and code 3, unless this
+// thread is already inside such a report, and returns null. For the global
+// operators new of a program that replaces them.
+void* AllocateReported(std::size_t size);
 
 }  // namespace Network

@@ -4,8 +4,13 @@
 # UndefinedBehaviorSanitizer, the thread-touching tests under ThreadSanitizer,
 # the Windows build's tests under Wine, and the Python client and dissector
 # tests. Ends with one line "N passed, N failed".
+#
+# What each ctest run selects (labels, excluded tests, sanitizer options) is
+# its test preset in CMakePresets.json; the counts come from ctest's JUnit
+# report (scripts/junit-counts.py) and from the Python runner
+# (scripts/python-tests.py), never from their text output.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 ROOT=$(pwd)
 JOBS=${JOBS:-2}
 
@@ -23,25 +28,35 @@ failed=0
 status=0
 log_dir=$(mktemp -d)
 
-# run_ctest <label> <ctest args...>: runs ctest, adds its counts to the totals.
-run_ctest() {
-  local name=$1
-  shift
-  echo "== ctest ($name) at $(elapsed)"
-  ctest "$@" --output-on-failure --no-tests=error 2>&1 | tee "$log_dir/$name.log"
-  local rc=${PIPESTATUS[0]}
-  local line
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log_dir/$name.log" | tail -n 1)
-  if [ -n "$line" ]; then
-    local f t
-    f=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
-    t=$(echo "$line" | sed -E 's/.*failed out of ([0-9]+).*/\1/')
-    passed=$((passed + t - f))
-    failed=$((failed + f))
-  elif [ "$rc" -ne 0 ]; then
-    failed=$((failed + 1))
+# add_counts <what> <exit code> <counts>: adds a suite's counts ("PASSED
+# FAILED SKIPPED", skipped ones included in PASSED) to the totals. Counts
+# that are missing or malformed, or a failing exit code without a failed
+# test among them, add one failed test.
+add_counts() {
+  local what=$1 rc=$2 p=0 f=0 s=0
+  if [[ $3 =~ ^[0-9]+\ [0-9]+\ [0-9]+$ ]]; then
+    read -r p f s <<<"$3"
+    if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
+  else
+    echo "== $what: no counts (exit code $rc)"
+    f=1
   fi
-  [ "$rc" -eq 0 ] || status=1
+  echo "== $what: $p passed ($s of them skipped), $f failed"
+  passed=$((passed + p))
+  failed=$((failed + f))
+  if [ "$rc" -ne 0 ] || [ "$f" -ne 0 ]; then status=1; fi
+}
+
+# run_ctest <name> <test preset> [ctest args...]: runs the tests the preset
+# selects, counted from ctest's JUnit report.
+run_ctest() {
+  local name=$1 preset=$2
+  shift 2
+  echo "== ctest ($name, preset $preset) at $(elapsed)"
+  local junit="$log_dir/$name.xml"
+  ctest --preset "$preset" --output-junit "$junit" "$@"
+  local rc=$?
+  add_counts "ctest ($name)" "$rc" "$(python3 scripts/junit-counts.py "$junit")"
 }
 
 # build <preset> [extra build args]: configures and builds; a failure counts as one failed test.
@@ -78,9 +93,10 @@ win32_runs() {
   /usr/lib/wine/wine --version 2>&1
 }
 if win32_check=$(win32_runs); then
-  WIN32_RUNS=1; WIN_PRESET=windows; WIN_TEST_BUILD=build-win; WINE_LOADER=wine
+  WIN32_RUNS=1; WIN_PRESET=windows; WIN_TEST_PRESET=wine; WIN_TEST_BUILD=build-win; WINE_LOADER=wine
 else
-  WIN32_RUNS=0; WIN_PRESET=windows64; WIN_TEST_BUILD=build-win64; WINE_LOADER=/usr/lib/wine/wine64
+  WIN32_RUNS=0; WIN_PRESET=windows64; WIN_TEST_PRESET=wine64; WIN_TEST_BUILD=build-win64
+  WINE_LOADER=/usr/lib/wine/wine64
   WIN32_REASON=$(echo "$win32_check" | tr '\n' ' ' | cut -c1-160)
 fi
 # A caller may choose its own prefix (two checkouts testing side by side).
@@ -104,21 +120,22 @@ start_wine() {
   "$WINE_LOADER" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+native_ok=0
 if build default; then
-  run_ctest native --test-dir build -L '^(unit|threads|integration|robustness)$' -j "$JOBS"
+  native_ok=1
+  run_ctest native native -j "$JOBS"
 fi
 
+# The timing suites (real 10 s limits, no memory use of their own) stay out
+# of this run (preset asan).
 if build asan; then
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest asan --test-dir build-asan -L '^(unit|threads|integration)$' -j "$JOBS" \
-    -E '^integration[.](Availability|BigAnswers)$'  # timing suites: real 10 s limits, no memory use of their own
+  run_ctest asan asan -j "$JOBS"
 fi
 
 # ThreadSanitizer: only the suites that touch threads (connect workers, the
 # instrument's module state, events) are built and run.
 if build tsan --target platform_test driver_test instrument_test; then
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    run_ctest tsan --test-dir build-tsan -L threads -j "$JOBS"
+  run_ctest tsan tsan -j "$JOBS"
 fi
 
 # Windows: the unit tests of the Windows build under Wine, then the native
@@ -134,11 +151,11 @@ else
 fi
 if build "$WIN_PRESET"; then
   start_wine
-  run_ctest wine --test-dir "$WIN_TEST_BUILD" -L '^wine$' -j 1
+  run_ctest wine "$WIN_TEST_PRESET"
   win_ok=1
 fi
-if [ "$win_ok" -eq 1 ] && [ -d build ]; then
-  run_ctest wine-integration --test-dir build -L '^wine-integration$' -j 1
+if [ "$win_ok" -eq 1 ] && [ "$native_ok" -eq 1 ]; then
+  run_ctest wine-integration wine-integration
 fi
 
 # Each fuzz target briefly (regressions surface here; long runs: scripts/fuzz.sh 600).
@@ -155,23 +172,14 @@ fi
 python_suite() {
   local name=$1 driver=$2
   echo "== python client and dissector ($name) at $(elapsed)"
-  local py_log="$log_dir/python-$name.log"
+  local counts="$log_dir/python-$name.counts"
   VANTOREL_DRIVER="$driver" VANTOREL_WINE_LOADER="$WINE_LOADER" \
-    python3 -m unittest discover -s python/tests -t python -v 2>&1 | tee "$py_log"
-  local py_rc=${PIPESTATUS[0]}
-  local ran bad=0 n
-  ran=$(grep -E '^Ran [0-9]+ tests?' "$py_log" | sed -E 's/Ran ([0-9]+).*/\1/' | tail -n 1)
-  for n in $(grep -E '^FAILED \(' "$py_log" | grep -oE '(failures|errors)=[0-9]+' | cut -d= -f2); do
-    bad=$((bad + n))
-  done
-  ran=${ran:-0}
-  passed=$((passed + ran - bad)); failed=$((failed + bad))
-  if [ "$py_rc" -ne 0 ]; then status=1; [ "$bad" -eq 0 ] && failed=$((failed + 1)); fi
+    python3 scripts/python-tests.py "$counts"
+  local rc=$?
+  add_counts "python ($name)" "$rc" "$(cat "$counts" 2>/dev/null)"
 }
-if [ -d python/tests ]; then
-  python_suite native "$ROOT/build/bin/vantorel-driver"
-  if [ "$win_ok" -eq 1 ]; then python_suite "$WIN_PRESET" "$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.exe"; fi
-fi
+python_suite native "$ROOT/build/bin/vantorel-driver"
+if [ "$win_ok" -eq 1 ]; then python_suite "$WIN_PRESET" "$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.exe"; fi
 
 # Stop the persistent wine server of this run.
 if [ "$WIN32_RUNS" -eq 1 ]; then wineserver -k >/dev/null 2>&1 || true

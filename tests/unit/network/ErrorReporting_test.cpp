@@ -1,5 +1,6 @@
 // Error handler chain, report formatting and the allocation hooks behind the
-// replaced operators new and delete.
+// driver's replaced operators new and delete (this suite links the driver's
+// allocation policy, driver/AllocationPolicy.h).
 #include <gtest/gtest.h>
 
 #include <new>
