@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "BenchSupport.h"
+#include "messages/MessageHeader.h"
 
 namespace bench {
 
@@ -34,20 +35,17 @@ void WireClient::ReadExactly(std::uint8_t* into, std::size_t count) {
 }
 
 std::size_t WireClient::Exchange(const std::vector<std::uint8_t>& request) {
-  std::size_t sent = 0;
-  while (sent < request.size()) {
-    const Platform::IoResult io =
-        Platform::SendSome(socket_, request.data() + sent, request.size() - sent);
-    if (io.status != Platform::IoStatus::Transferred) Fail("the request could not be sent");
-    sent += io.count;
+  const Platform::ConstBuffer part{request.data(), request.size()};
+  if (Platform::SendAllWithin(socket_, &part, 1, Platform::kWaitForever).status !=
+      Platform::SendStatus::Sent) {
+    Fail("the request could not be sent");
   }
-  std::uint8_t header[16];
+  std::uint8_t header[Protocol::kHeaderSize];
   ReadExactly(header, sizeof header);
-  const std::size_t size = header[0] | (header[1] << 8) | (header[2] << 16) |
-                           (static_cast<std::size_t>(header[3]) << 24);
+  const std::size_t size = Protocol::ReadHeader(header).size;
   if (buffer_.size() < size) buffer_.assign(size, 1);  // touched now, warm later
   ReadExactly(buffer_.data(), size);
-  return 16 + size;
+  return sizeof header + size;
 }
 
 double WireClient::TimedExchangeUs(const std::vector<std::uint8_t>& request) {

@@ -22,8 +22,8 @@
 
 #include "BenchSupport.h"
 #include "client/Client.h"
-#include "client/Frame.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "platform/Socket.h"
 
@@ -53,7 +53,7 @@ std::vector<std::uint8_t> AnswerFrame() {
   ByteBuffer buffer(128, true);
   SerializeMsgAnswerGetSample(buffer, answer);
   const std::vector<std::uint8_t> body = buffer.Release();
-  return vantorel::BuildFrame(Protocol::kGetSample, body);
+  return Protocol::BuildFrame(Protocol::kGetSample, body);
 }
 
 bool SendAll(Platform::SocketHandle socket, const std::uint8_t* data, std::size_t count) {
@@ -84,7 +84,7 @@ void Serve(Platform::SocketHandle listener, const std::vector<std::uint8_t>& fra
     if (client == Platform::kInvalidSocket) return;
     std::uint8_t header[Protocol::kHeaderSize];
     if (ReceiveAll(client, header, sizeof header)) {
-      std::vector<std::uint8_t> body(vantorel::ParseFrameHeader(header).size);
+      std::vector<std::uint8_t> body(Protocol::ReadHeader(header).size);
       if (ReceiveAll(client, body.data(), body.size())) SendAll(client, frame.data(), frame.size());
     }
     // Wait for the receiver to finish and close, so that closing here never
@@ -100,7 +100,7 @@ double RawRoundMs(std::uint16_t port, std::vector<std::uint8_t>* into, std::size
   const Platform::ConnectResult connected = Platform::ConnectTo("127.0.0.1", port, 5000);
   if (connected.socket == Platform::kInvalidSocket) return -1;
   Platform::SetNoDelay(connected.socket, true);
-  const std::vector<std::uint8_t> trigger = vantorel::BuildFrame(99, {0});
+  const std::vector<std::uint8_t> trigger = Protocol::BuildFrame(99, {0});
   const double start = NowMs();
   std::unique_ptr<std::uint8_t[]> fresh;
   std::uint8_t* target = into != nullptr ? into->data() : nullptr;

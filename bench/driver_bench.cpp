@@ -36,8 +36,9 @@
 #include "MeasurementBreakdown.h"
 #include "WireClient.h"
 #include "client/Client.h"
+#include "fakes/RawClient.h"
 #include "integration/DriverProcess.h"
-#include "integration/RawSocket.h"
+#include "messages/MessageHeader.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ using integration::Environment;
 constexpr std::uint16_t kDriverPort = 8889;
 
 Bytes Text(const std::string& text) {
-  Bytes bytes = integration::Le32(static_cast<std::uint32_t>(text.size()));
+  Bytes bytes = Le32(static_cast<std::uint32_t>(text.size()));
   bytes.insert(bytes.end(), text.begin(), text.end());
   return bytes;
 }
@@ -90,9 +91,9 @@ void PrepareDriver(DriverProcess& driver, vantorel::Client& client, int imagePx,
 
 Bytes SampleRequest() {
   Bytes body = Text("bench");
-  const Bytes index = integration::Le32(0);
+  const Bytes index = Le32(0);
   body.insert(body.end(), index.begin(), index.end());
-  return integration::Frame(6, body);
+  return Protocol::BuildFrame(6, body);
 }
 
 long VmHwmKb(pid_t pid) {
@@ -123,10 +124,10 @@ void PrintPair(const char* unit, const Pair& pair, const char* goal) {
 // (a) Round trips over one connection, driver and raw peer alternating in
 // blocks; then the first request of new connections.
 void SmallRequests(int trips, int connections) {
-  const Bytes cancel = integration::Frame(10, {0});
+  const Bytes cancel = Protocol::BuildFrame(10, {0});
   DriverProcess driver;
   if (!driver.StartAndWait(Instrument(32))) Fail(driver.Failure());
-  bench::LoopbackPeer peer(cancel.size(), integration::Frame(10, integration::Le32(0)));
+  bench::LoopbackPeer peer(cancel.size(), Protocol::BuildFrame(10, Le32(0)));
 
   Pair trip;
   {
@@ -171,7 +172,7 @@ void BulkAnswer(int imagePx, int runs) {
   bench::WireClient toDriver;
   toDriver.Connect(kDriverPort);
   const std::size_t size = toDriver.Exchange(request);  // warm-up, and the size
-  bench::LoopbackPeer peer(request.size(), integration::Frame(6, Bytes(size - 16, 0x5A)));
+  bench::LoopbackPeer peer(request.size(), Protocol::BuildFrame(6, Bytes(size - 16, 0x5A)));
   bench::WireClient toPeer;
   toPeer.Connect(peer.Port());
   toPeer.Exchange(request);  // warm-up

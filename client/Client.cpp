@@ -5,9 +5,9 @@
 #include <new>
 #include <utility>
 
-#include "client/Frame.h"
 #include "colour/Utf8.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "platform/Time.h"
 
@@ -119,33 +119,24 @@ Status Client::Connect(const std::string& host, std::uint16_t port) {
   return Status{};
 }
 
-Status Client::SendAll(const std::uint8_t* bytes, std::size_t count) {
+Status Client::SendParts(const Platform::ConstBuffer* parts, std::size_t count) {
   if (!IsConnected()) return Fail(Failure::NotConnected, "not connected to the driver");
-  std::size_t sent = 0;
-  while (sent < count) {
-    const Platform::IoResult io = Platform::SendSome(socket_, bytes + sent, count - sent);
-    if (io.status == Platform::IoStatus::Transferred) {
-      sent += io.count;
-      continue;
-    }
-    if (io.status == Platform::IoStatus::WouldBlock) {
-      const Platform::WaitResult wait =
-          Platform::WaitReady(socket_, Platform::Readiness::Write, options_.answerTimeoutMs);
-      if (wait.status == Platform::WaitStatus::TimedOut) {
-        return Fail(Failure::SendFailed, "cannot send: the driver takes no more data");
-      }
-      if (wait.status == Platform::WaitStatus::Failed) {
-        return Fail(Failure::SendFailed, "cannot send: " + Platform::SocketErrorText(wait.error));
-      }
-      continue;
-    }
-    return Fail(Failure::SendFailed, "cannot send: " + Platform::SocketErrorText(io.error));
+  const Platform::SendOutcome outcome = Platform::SendAllWithin(
+      socket_, parts, count, options_.answerTimeoutMs, Platform::SocketMode::NonBlocking);
+  switch (outcome.status) {
+    case Platform::SendStatus::Sent:
+      return Status{};
+    case Platform::SendStatus::Stalled:
+      return Fail(Failure::SendFailed, "cannot send: the driver takes no more data");
+    case Platform::SendStatus::Failed:
+      break;
   }
-  return Status{};
+  return Fail(Failure::SendFailed, "cannot send: " + Platform::SocketErrorText(outcome.error));
 }
 
 Status Client::SendRaw(const void* bytes, std::size_t count) {
-  return SendAll(static_cast<const std::uint8_t*>(bytes), count);
+  const Platform::ConstBuffer part{bytes, count};
+  return SendParts(&part, 1);
 }
 
 Status Client::SendFrame(std::uint64_t typeId, const std::vector<std::uint8_t>& body) {
@@ -155,8 +146,12 @@ Status Client::SendFrame(std::uint64_t typeId, const std::vector<std::uint8_t>& 
     status.text = "body too large for one frame";
     return status;
   }
-  const std::vector<std::uint8_t> frame = BuildFrame(typeId, body);
-  return SendAll(frame.data(), frame.size());
+  // Header and body leave in one gathered send: two small sends in a row
+  // would stall on the driver's delayed acknowledgement.
+  std::uint8_t header[Protocol::kHeaderSize];
+  Protocol::WriteHeader({static_cast<std::uint32_t>(body.size()), 0, typeId}, header);
+  const Platform::ConstBuffer parts[2] = {{header, sizeof header}, {body.data(), body.size()}};
+  return SendParts(parts, 2);
 }
 
 FrameAnswer Client::ReceiveFrame(std::uint32_t timeoutMs) {
@@ -242,7 +237,7 @@ Status Client::ReceiveHeader(std::uint32_t answerId, Receipt& receipt) {
   std::size_t got = 0;
   const Status status = ReceiveSome(receipt, header, sizeof header, sizeof header, got);
   if (status.TransportError()) return status;
-  const FrameHeader parsed = ParseFrameHeader(header);
+  const Protocol::MessageHeader parsed = Protocol::ReadHeader(header);
   receipt.size = parsed.size;
   receipt.typeId = parsed.type;
   const auto lowId = static_cast<std::uint32_t>(parsed.type);

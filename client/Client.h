@@ -212,7 +212,10 @@ class Client {
   class BodySource;
 
   Status Fail(Failure failure, std::string text);
-  Status SendAll(const std::uint8_t* bytes, std::size_t count);
+  // Hands every byte of `parts` to the socket, gathered (one system call
+  // where the peer's window allows); a driver that takes no byte for the
+  // answer time-out fails the send.
+  Status SendParts(const Platform::ConstBuffer* parts, std::size_t count);
   Receipt StartReceipt(std::uint32_t timeoutMs) const;
   void Report(const Receipt& receipt);
   // Receives between `atLeast` (1 or more) and `atMost` bytes into `target`,

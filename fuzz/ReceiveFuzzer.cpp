@@ -36,10 +36,10 @@
 #include "fakes/FakeConnection.h"
 #include "fakes/FakeDevice.h"
 #include "fuzz/FuzzInput.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
 #include "network/ErrorReporting.h"
-#include "network/MessageHeader.h"
 #include "sim/glue/CombiningGlue.h"
 
 namespace {
@@ -186,16 +186,16 @@ void ConfigureDevice(Fakes::FakeDevice& device, const std::uint8_t* s) {
 // folded to just above the shared buffer, which keeps that path covered.
 void FoldLargeSizes(std::vector<std::uint8_t>& stream) {
   std::size_t at = 0;
-  while (stream.size() - at >= Network::kMessageHeaderSize) {
-    Network::MessageHeader header = Network::ReadHeader(stream.data() + at);
+  while (stream.size() - at >= Protocol::kHeaderSize) {
+    Protocol::MessageHeader header = Protocol::ReadHeader(stream.data() + at);
     if (header.size > Network::kDefaultReceiveBufferSize) {
       header.size = static_cast<std::uint32_t>(Network::kDefaultReceiveBufferSize + 1 +
                                                header.size % kFoldSpan);
-      Network::WriteHeader(header, stream.data() + at);
+      Protocol::WriteHeader(header, stream.data() + at);
     }
-    const std::size_t type = Network::DispatchType(header);
+    const std::size_t type = Protocol::DispatchType(header);
     if (type < Protocol::kUsbConnect || type > Protocol::kGetLog || header.size == 0) break;
-    at += Network::kMessageHeaderSize;
+    at += Protocol::kHeaderSize;
     if (stream.size() - at < header.size) break;
     at += header.size;
   }
@@ -213,12 +213,12 @@ void RequireExactDecode(const std::uint8_t* body, std::size_t size, void (*fn)(B
 // Everything sent must be one whole frame per Send call, under an answer id.
 void CheckAnswers(const FakeConnection& connection) {
   for (const std::vector<std::uint8_t>& call : connection.SendCalls()) {
-    fuzz::Require(call.size() >= Network::kMessageHeaderSize, "send shorter than a header");
-    const Network::MessageHeader header = Network::ReadHeader(call.data());
-    fuzz::Require(header.size == call.size() - Network::kMessageHeaderSize,
+    fuzz::Require(call.size() >= Protocol::kHeaderSize, "send shorter than a header");
+    const Protocol::MessageHeader header = Protocol::ReadHeader(call.data());
+    fuzz::Require(header.size == call.size() - Protocol::kHeaderSize,
                   "frame size does not match its body");
     fuzz::Require(header.type >> 32 == 0, "answer id not zero-extended");
-    const std::uint8_t* body = call.data() + Network::kMessageHeaderSize;
+    const std::uint8_t* body = call.data() + Protocol::kHeaderSize;
     switch (header.type) {
       case Protocol::kUsbConnect:
       case Protocol::kDeleteJob:

@@ -18,15 +18,16 @@
 
 #include "colour/ExrCodec.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
-#include "network/MessageHeader.h"
 #include "sim/instrument/SparkleImage.h"
 #include "sim/instrument/StoreWriter.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Protocol::BuildFrame;
 
 bool failed = false;
 
@@ -46,16 +47,6 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
-}
-
-Bytes Frame(std::uint64_t type, const Bytes& body) {
-  Network::MessageHeader header;
-  header.size = static_cast<std::uint32_t>(body.size());
-  header.type = type;
-  Bytes frame(Network::kMessageHeaderSize);
-  Network::WriteHeader(header, frame.data());
-  frame.insert(frame.end(), body.begin(), body.end());
-  return frame;
 }
 
 template <typename Msg>
@@ -90,33 +81,36 @@ void ReceiveSeeds(const std::string& folder) {
   const Bytes session = {0x01, 0xFF, 0, 11, 6, 0, 0x06, 0};
   const Bytes noSession = {0x00, 0xFF, 0, 11, 6, 0, 0x06, 0};
   Write(folder, "seed_connect.bin",
-        Cat({noSession, Frame(Protocol::kUsbConnect, kUsbConnect5000),
-             Frame(Protocol::kGetJobs, {0, 0, 0})}));
+        Cat({noSession, BuildFrame(Protocol::kUsbConnect, kUsbConnect5000),
+             BuildFrame(Protocol::kGetJobs, {0, 0, 0})}));
   Write(folder, "seed_network_connect.bin",
-        Cat({noSession, Frame(Protocol::kNetworkConnect, {10, 0, 0, 1, 0x88, 0x13, 0, 0})}));
+        Cat({noSession, BuildFrame(Protocol::kNetworkConnect, {10, 0, 0, 1, 0x88, 0x13, 0, 0})}));
   Write(folder, "seed_jobs.bin",
         Cat({session,
-             Frame(Protocol::kAddJob, Serialized(&SerializeMsgAddJob, MsgAddJob{"J9", "Teal", 2})),
-             Frame(Protocol::kGetJobs, {0, 0, 0}), Frame(Protocol::kDoJob, kDoJobJ1),
-             Frame(Protocol::kCancel, {0}),
-             Frame(Protocol::kDeleteJob, Serialized(&SerializeMsgDeleteJob, MsgDeleteJob{"J2"}))}));
+             BuildFrame(Protocol::kAddJob,
+                        Serialized(&SerializeMsgAddJob, MsgAddJob{"J9", "Teal", 2})),
+             BuildFrame(Protocol::kGetJobs, {0, 0, 0}), BuildFrame(Protocol::kDoJob, kDoJobJ1),
+             BuildFrame(Protocol::kCancel, {0}),
+             BuildFrame(Protocol::kDeleteJob,
+                        Serialized(&SerializeMsgDeleteJob, MsgDeleteJob{"J2"}))}));
   Write(folder, "seed_sample.bin",
-        Cat({session, Frame(Protocol::kGetSample, kGetSampleJ1At3),
-             Frame(Protocol::kGetSample,
-                   Serialized(&SerializeMsgGetSample, MsgGetSample{"J1", 0}))}));
+        Cat({session, BuildFrame(Protocol::kGetSample, kGetSampleJ1At3),
+             BuildFrame(Protocol::kGetSample,
+                        Serialized(&SerializeMsgGetSample, MsgGetSample{"J1", 0}))}));
   Write(folder, "seed_measure.bin",
-        Cat({session, Frame(Protocol::kGetMeasure,
-                            Serialized(&SerializeMsgGetMeasure, MsgGetMeasure{"J1"}))}));
+        Cat({session, BuildFrame(Protocol::kGetMeasure,
+                                 Serialized(&SerializeMsgGetMeasure, MsgGetMeasure{"J1"}))}));
   Write(folder, "seed_log.bin",
-        Cat({noSession, Frame(Protocol::kGetLog, {0}),
-             Frame(Protocol::kUserMessage, kUserMessageHi)}));
-  Write(folder, "seed_terminate.bin",
-        Cat({noSession, Frame(Protocol::kGetLog, {0}), Frame(Protocol::kTerminate, {0})}));
+        Cat({noSession, BuildFrame(Protocol::kGetLog, {0}),
+             BuildFrame(Protocol::kUserMessage, kUserMessageHi)}));
+  Write(
+      folder, "seed_terminate.bin",
+      Cat({noSession, BuildFrame(Protocol::kGetLog, {0}), BuildFrame(Protocol::kTerminate, {0})}));
   // Short reads of one byte, then a receive error at the end.
   Write(folder, "seed_short_reads.bin",
         Cat({{0x0B, 0xFF, 0, 11, 6, 0, 0x06, 0},
-             Frame(Protocol::kDoJob, kDoJobJ1),
-             Frame(Protocol::kGetSample, kGetSampleJ1At3)}));
+             BuildFrame(Protocol::kDoJob, kDoJobJ1),
+             BuildFrame(Protocol::kGetSample, kGetSampleJ1At3)}));
 }
 
 void BodySeeds(const std::string& folder) {

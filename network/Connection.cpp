@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "messages/MessageHeader.h"
 #include "platform/Time.h"
 
 namespace Network {
@@ -203,11 +204,11 @@ bool Connection::SendFrame(std::size_t typeId, std::size_t bodySize, Platform::C
   if (bodySize > std::numeric_limits<std::uint32_t>::max()) return false;
   // Nothing more goes to a peer that stopped taking an earlier answer.
   if (sendState != Platform::SendStatus::Sent) return false;
-  MessageHeader header;
+  Protocol::MessageHeader header;
   header.size = static_cast<std::uint32_t>(bodySize);
   header.type = static_cast<std::uint32_t>(typeId);
-  std::uint8_t headerBytes[kMessageHeaderSize];
-  WriteHeader(header, headerBytes);
+  std::uint8_t headerBytes[Protocol::kHeaderSize];
+  Protocol::WriteHeader(header, headerBytes);
   parts[0] = {headerBytes, sizeof headerBytes};
   sendState = SendParts(parts, count);
   return sendState == Platform::SendStatus::Sent;
@@ -277,10 +278,10 @@ bool Connection::ReceiveWithHandlers(std::int32_t timeoutMs) {
   }
 
   for (;;) {
-    std::uint8_t headerBytes[kMessageHeaderSize];
+    std::uint8_t headerBytes[Protocol::kHeaderSize];
     if (!ReadFrameBytes(headerBytes, sizeof headerBytes, true)) return false;
-    const MessageHeader header = ReadHeader(headerBytes);
-    const std::size_t typeId = DispatchType(header);
+    const Protocol::MessageHeader header = Protocol::ReadHeader(headerBytes);
+    const std::size_t typeId = Protocol::DispatchType(header);
 
     const auto handlerIter = handlers.find(typeId);
     if (handlerIter == handlers.end()) {

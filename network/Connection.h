@@ -37,7 +37,6 @@
 #include "network/ErrorReporting.h"
 #include "network/FuncWrappers.h"
 #include "network/IConnection.h"
-#include "network/MessageHeader.h"
 #include "platform/Socket.h"
 
 namespace Network {

@@ -3,8 +3,10 @@
 //
 // Every operation returns its outcome as a value and keeps the operating
 // system's error code, so that callers can report or print it. Sockets are
-// plain handles: whoever opens one closes it with CloseSocket. Nothing here
-// raises SIGPIPE: a send to a peer that has gone fails with an error code.
+// plain handles: whoever opens one closes it with CloseSocket (or
+// ResetSocket). Nothing here raises SIGPIPE: a send to a peer that has gone
+// fails with an error code. On POSIX every socket opened here is
+// close-on-exec, so a process started later holds no connection or port open.
 //
 // Threads: all functions may be called from any thread; a socket handle must
 // not be closed while another thread still uses it.
@@ -31,6 +33,14 @@ bool InitSocketLayer();
 
 // Closes `socket`; kInvalidSocket is ignored.
 void CloseSocket(SocketHandle socket);
+
+// Abortive close: the peer receives a reset instead of an orderly end of the
+// stream (SO_LINGER with time 0, then close). kInvalidSocket is ignored.
+void ResetSocket(SocketHandle socket);
+
+// Ends the sending direction of a connected socket (the peer reads the end of
+// the stream); receiving goes on. False when the socket refuses.
+bool ShutdownSend(SocketHandle socket);
 
 enum class IoStatus {
   Transferred,  // `count` bytes (at least 1) were moved
@@ -80,10 +90,12 @@ struct SendOutcome {
 // peer to accept another byte: a peer that keeps accepting, however slowly,
 // gets everything; one that accepts nothing for that long ends the send with
 // Stalled. The parts go out gathered, with as few system calls as the peer's
-// pace allows. Works on blocking and non-blocking sockets alike (a blocking
-// socket is left blocking).
+// pace allows. Works on blocking and non-blocking sockets alike; `mode` says
+// which the socket is, and it is in that mode again afterwards (Windows
+// cannot read a socket's mode back, so the caller says it).
+enum class SocketMode { Blocking, NonBlocking };
 SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::size_t partCount,
-                          std::uint32_t stallLimitMs);
+                          std::uint32_t stallLimitMs, SocketMode mode = SocketMode::Blocking);
 
 enum class Readiness { Read, Write, Except };
 enum class WaitStatus { Ready, TimedOut, Failed };
@@ -155,7 +167,11 @@ struct ConnectResult {
 
 // Connects to `host` (name or dotted IPv4 address) on `port`, waiting at most
 // `timeoutMs` milliseconds for the connection (kWaitForever: no limit).
-ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs);
+// `receiveBufferBytes` > 0 sets the receive buffer (SO_RCVBUF) before the
+// connect, so that the window offered to the peer is that small from the
+// start (tests use it to make a sender stall); 0 keeps the system's size.
+ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
+                        int receiveBufferBytes = 0);
 
 // Text of an OS socket error code, never empty.
 std::string SocketErrorText(int error);
@@ -165,6 +181,10 @@ std::string ResolveErrorText(int error);
 
 // True for the OS code meaning "timed out" (ETIMEDOUT / WSAETIMEDOUT).
 bool IsTimeoutError(int error);
+
+// True for the OS code of a connect that nothing listened to
+// (ECONNREFUSED / WSAECONNREFUSED).
+bool IsRefusedError(int error);
 
 // True for the OS codes with which a connection ends when the peer stopped
 // answering keepalive probes: ETIMEDOUT on POSIX; WSAETIMEDOUT or

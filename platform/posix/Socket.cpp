@@ -71,6 +71,15 @@ void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) close(Fd(socket));
 }
 
+void ResetSocket(SocketHandle socket) {
+  if (socket == kInvalidSocket) return;
+  const linger abortive{1, 0};
+  setsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  close(Fd(socket));
+}
+
+bool ShutdownSend(SocketHandle socket) { return shutdown(Fd(socket), SHUT_WR) == 0; }
+
 IoResult SendSome(SocketHandle socket, const void* data, std::size_t count) {
   for (;;) {
     const ssize_t sent = send(Fd(socket), data, count, MSG_NOSIGNAL);
@@ -103,8 +112,9 @@ IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count) {
   }
 }
 
+// Every call passes MSG_DONTWAIT: the socket's own mode is never touched.
 SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::size_t partCount,
-                          std::uint32_t stallLimitMs) {
+                          std::uint32_t stallLimitMs, SocketMode /*mode*/) {
   // Blocks per call: within every system's IOV_MAX.
   constexpr std::size_t kMaxBlocks = 64;
   // While the peer's window is shut the wait is sliced, so that bytes the
@@ -214,7 +224,7 @@ ListenResult OpenListeningSocket(std::uint16_t port) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_ANY);
 
-  const int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return {kInvalidSocket, ListenStep::Create, errno};
   auto fail = [fd](ListenStep step) {
     const int error = errno;
@@ -231,7 +241,7 @@ ListenResult OpenListeningSocket(std::uint16_t port) {
 
 SocketHandle AcceptClient(SocketHandle listener, int* error) {
   for (;;) {
-    const int fd = accept(Fd(listener), nullptr, nullptr);
+    const int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) return Handle(fd);
     if (errno == EINTR) continue;
     if (error != nullptr) *error = errno;
@@ -246,7 +256,8 @@ std::uint16_t LocalPort(SocketHandle socket) {
   return ntohs(address.sin_port);
 }
 
-ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs) {
+ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
+                        int receiveBufferBytes) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -262,12 +273,15 @@ ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32
   freeaddrinfo(found);
   address.sin_port = htons(port);
 
-  const int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return {kInvalidSocket, ConnectStep::Create, errno};
   auto fail = [fd](int error) {
     close(fd);
     return ConnectResult{kInvalidSocket, ConnectStep::Connect, error};
   };
+  if (receiveBufferBytes > 0 && !SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, receiveBufferBytes)) {
+    return fail(errno);
+  }
   if (!SetNonBlocking(Handle(fd), true)) return fail(errno);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return fail(errno);
@@ -304,6 +318,8 @@ std::string ResolveErrorText(int error) {
 }
 
 bool IsTimeoutError(int error) { return error == ETIMEDOUT; }
+
+bool IsRefusedError(int error) { return error == ECONNREFUSED; }
 
 bool IsKeepAliveDropError(int error) { return error == ETIMEDOUT; }
 

@@ -59,6 +59,18 @@ void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) closesocket(Sock(socket));
 }
 
+void ResetSocket(SocketHandle socket) {
+  if (socket == kInvalidSocket) return;
+  linger abortive;
+  abortive.l_onoff = 1;
+  abortive.l_linger = 0;
+  setsockopt(Sock(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+             sizeof abortive);
+  closesocket(Sock(socket));
+}
+
+bool ShutdownSend(SocketHandle socket) { return shutdown(Sock(socket), SD_SEND) == 0; }
+
 IoResult SendSome(SocketHandle socket, const void* data, std::size_t count) {
   const int sent = send(Sock(socket), static_cast<const char*>(data), Chunk(count), 0);
   if (sent != SOCKET_ERROR) return {IoStatus::Transferred, static_cast<std::size_t>(sent), 0};
@@ -88,15 +100,16 @@ IoResult ReceiveSomeNow(SocketHandle socket, void* buffer, std::size_t count) {
 }
 
 SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::size_t partCount,
-                          std::uint32_t stallLimitMs) {
+                          std::uint32_t stallLimitMs, SocketMode mode) {
   constexpr std::size_t kMaxBlocks = 64;
-  // Winsock has no per-call "don't wait" flag: the socket is non-blocking for
-  // the send and blocking again afterwards, so a stalled peer cannot hold a
-  // blocking send forever.
+  // Winsock has no per-call "don't wait" flag: a blocking socket is
+  // non-blocking for the send and blocking again afterwards, so a stalled
+  // peer cannot hold a blocking send forever.
   const SOCKET s = Sock(socket);
+  const bool toggle = mode == SocketMode::Blocking;
   GatherCursor cursor(parts, partCount);
   if (cursor.Done()) return {SendStatus::Sent, 0, 0};
-  if (!SetNonBlocking(socket, true)) return {SendStatus::Failed, 0, WSAGetLastError()};
+  if (toggle && !SetNonBlocking(socket, true)) return {SendStatus::Failed, 0, WSAGetLastError()};
   std::size_t sent = 0;
   std::uint64_t lastProgress = TickCountMs();
   SendOutcome outcome{SendStatus::Sent, 0, 0};
@@ -137,7 +150,7 @@ SendOutcome SendAllWithin(SocketHandle socket, const ConstBuffer* parts, std::si
       break;
     }
   }
-  SetNonBlocking(socket, false);
+  if (toggle) SetNonBlocking(socket, false);
   if (outcome.status == SendStatus::Sent) outcome.sent = sent;
   return outcome;
 }
@@ -246,7 +259,8 @@ std::uint16_t LocalPort(SocketHandle socket) {
   return ntohs(address.sin_port);
 }
 
-ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs) {
+ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
+                        int receiveBufferBytes) {
   addrinfo hints;
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_INET;
@@ -269,6 +283,11 @@ ConnectResult ConnectTo(const std::string& host, std::uint16_t port, std::uint32
     closesocket(socket);
     return ConnectResult{kInvalidSocket, ConnectStep::Connect, error};
   };
+  if (receiveBufferBytes > 0 &&
+      setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBufferBytes),
+                 sizeof receiveBufferBytes) != 0) {
+    return fail(WSAGetLastError());
+  }
   if (!SetNonBlocking(Handle(socket), true)) return fail(WSAGetLastError());
   if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int error = WSAGetLastError();
@@ -306,6 +325,8 @@ std::string SocketErrorText(int error) {
 std::string ResolveErrorText(int error) { return SocketErrorText(error); }
 
 bool IsTimeoutError(int error) { return error == WSAETIMEDOUT; }
+
+bool IsRefusedError(int error) { return error == WSAECONNREFUSED; }
 
 bool IsKeepAliveDropError(int error) { return error == WSAETIMEDOUT || error == WSAENETRESET; }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "network/ErrorReporting.h"
-#include "network/MessageHeader.h"
 
 FakeConnection::FakeConnection() : Network::Connection(Platform::kInvalidSocket) {}
 
@@ -26,27 +25,6 @@ std::size_t FakeConnection::BytesPending() const {
   std::size_t pending = 0;
   for (const Step& step : script) pending += step.bytes.size() - step.offset;
   return pending;
-}
-
-std::vector<std::uint8_t> FakeConnection::Header(std::uint32_t size, std::uint64_t type,
-                                                 std::uint32_t reserved) {
-  Network::MessageHeader header;
-  header.size = size;
-  header.reserved = reserved;
-  header.type = type;
-  std::vector<std::uint8_t> bytes(Network::kMessageHeaderSize);
-  Network::WriteHeader(header, bytes.data());
-  return bytes;
-}
-
-std::vector<std::uint8_t> FakeConnection::Frame(std::uint64_t type,
-                                                const std::vector<std::uint8_t>& body,
-                                                std::uint32_t reserved) {
-  std::vector<std::uint8_t> bytes = Header(static_cast<std::uint32_t>(body.size()), type, reserved);
-  bytes.resize(Network::kMessageHeaderSize + body.size());
-  if (!body.empty())
-    std::memcpy(bytes.data() + Network::kMessageHeaderSize, body.data(), body.size());
-  return bytes;
 }
 
 bool FakeConnection::State(Network::StateQuery which, std::uint32_t timeoutMs) {

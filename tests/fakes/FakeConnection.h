@@ -42,13 +42,6 @@ class FakeConnection : public Network::Connection {
   // Number of ReceiveAvailable calls that waited with a limit and timed out.
   int TimeOuts() const { return timeOuts; }
 
-  // A frame: header (size, reserved, type) followed by `body`.
-  static std::vector<std::uint8_t> Frame(std::uint64_t type, const std::vector<std::uint8_t>& body,
-                                         std::uint32_t reserved = 0);
-  // A header alone, announcing `size` body bytes.
-  static std::vector<std::uint8_t> Header(std::uint32_t size, std::uint64_t type,
-                                          std::uint32_t reserved = 0);
-
   bool State(Network::StateQuery which, std::uint32_t timeoutMs) override;
   bool Send(const void* data, std::size_t count, std::uint32_t timeoutMs) override;
   std::size_t Receive(void* buffer, std::size_t count, std::uint32_t timeoutMs) override;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "integration/TestSupport.h"
+#include "messages/MessageHeader.h"
 
 namespace integration {
 namespace {
@@ -21,22 +22,22 @@ class Availability : public SharedDriver<Availability> {
   static Environment Env() { return FastInstrument(); }
 
  protected:
-  static std::vector<std::uint8_t> CancelFrame() { return Frame(10, {0}); }
-  static void ExpectCancelAnswer(RawSocket& raw, std::uint32_t timeoutMs) {
-    const ReadFrameResult answer = ReadFrame(raw, timeoutMs);
-    ASSERT_TRUE(answer.complete);
-    EXPECT_EQ(answer.typeId, 10u);
-    EXPECT_EQ(answer.size, 4u);
+  static std::vector<std::uint8_t> CancelFrame() { return Protocol::BuildFrame(10, {0}); }
+  static void ExpectCancelAnswer(RawClient& raw, std::uint32_t timeoutMs) {
+    const std::optional<WireFrame> answer = raw.ReadFrame(timeoutMs);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->typeId, 10u);
+    EXPECT_EQ(answer->size, 4u);
   }
   // Connects `raw` and makes sure the driver serves it: a connection that
   // only reached the listening queue is reset when the driver accepts an
   // earlier one and closes its listener, so such a try is repeated.
-  void ConnectServed(RawSocket& raw) {
+  void ConnectServed(RawClient& raw) {
     client.Close();
     const auto start = std::chrono::steady_clock::now();
     while (ElapsedMs(start) < Scaled(10000)) {
       ASSERT_TRUE(ConnectRaw(raw));
-      if (raw.SendAll(CancelFrame()) && ReadFrame(raw, Scaled(2000)).complete) return;
+      if (raw.Send(CancelFrame()) && raw.ReadFrame(Scaled(2000))) return;
       raw.Close();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -45,14 +46,14 @@ class Availability : public SharedDriver<Availability> {
 };
 
 TEST_F(Availability, HalfAHeaderIsDroppedAfterTheStallLimitAndTheNextClientIsServed) {
-  RawSocket stalled;
+  RawClient stalled;
   ConnectServed(stalled);
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(stalled.SendAll({4, 0, 0, 0, 0, 0, 0, 0}));  // 8 of 16 header bytes
+  ASSERT_TRUE(stalled.Send({4, 0, 0, 0, 0, 0, 0, 0}));  // 8 of 16 header bytes
   // Still held well before the limit (real time, also under Wine)...
-  EXPECT_EQ(stalled.WaitNext((kStallLimitS - 3) * 1000), RawSocket::Next::Nothing);
+  EXPECT_EQ(stalled.WaitNext((kStallLimitS - 3) * 1000), RawClient::Next::Nothing);
   // ...and dropped once no byte came for the limit.
-  EXPECT_EQ(stalled.WaitNext(Scaled(8000)), RawSocket::Next::Closed);
+  EXPECT_EQ(stalled.WaitNext(Scaled(8000)), RawClient::Next::Closed);
   const std::int64_t waited = ElapsedMs(start);
   EXPECT_GE(waited, kStallLimitS * 1000 - 200);
   EXPECT_LT(waited, static_cast<std::int64_t>(Scaled((kStallLimitS + 5) * 1000)));
@@ -65,21 +66,21 @@ TEST_F(Availability, HalfAHeaderIsDroppedAfterTheStallLimitAndTheNextClientIsSer
 }
 
 TEST_F(Availability, AFrameArrivingOneByteASecondIsServed) {
-  RawSocket slow;
+  RawClient slow;
   ConnectServed(slow);
   const std::vector<std::uint8_t> frame = CancelFrame();
   for (std::size_t i = 0; i < frame.size(); ++i) {
     if (i != 0) std::this_thread::sleep_for(std::chrono::seconds(1));
-    ASSERT_TRUE(slow.SendAll({frame[i]}));
+    ASSERT_TRUE(slow.Send({frame[i]}));
   }
   ExpectCancelAnswer(slow, Scaled(5000));
 }
 
 TEST_F(Availability, AClientIdleLongerThanTheStallLimitBetweenFramesIsServed) {
-  RawSocket idle;
+  RawClient idle;
   ConnectServed(idle);
   std::this_thread::sleep_for(std::chrono::seconds(kStallLimitS + 2));
-  ASSERT_TRUE(idle.SendAll(CancelFrame()));
+  ASSERT_TRUE(idle.Send(CancelFrame()));
   ExpectCancelAnswer(idle, Scaled(5000));
 }
 
@@ -94,11 +95,11 @@ class BigAnswers : public SharedDriver<BigAnswers> {
     body.insert(body.end(), {'b', 'i', 'g'});
     const std::vector<std::uint8_t> index = Le32(0);
     body.insert(body.end(), index.begin(), index.end());
-    return Frame(6, body);
+    return Protocol::BuildFrame(6, body);
   }
   // A connection of its own that has asked for the big sample; the answer's
   // header is read, its body not.
-  void AskForTheBigSample(RawSocket& raw, std::uint32_t& bodySize) {
+  void AskForTheBigSample(RawClient& raw, std::uint32_t& bodySize) {
     if (!prepared) {
       ASSERT_TRUE(PrepareMeasuredJob(client, "big", "silver metallic", 1));
       prepared = true;
@@ -109,7 +110,7 @@ class BigAnswers : public SharedDriver<BigAnswers> {
     ASSERT_TRUE(client.GetLog().status.Ok());
     client.Close();
     ASSERT_TRUE(ConnectRaw(raw));
-    ASSERT_TRUE(raw.SendAll(SampleRequest()));
+    ASSERT_TRUE(raw.Send(SampleRequest()));
     const std::vector<std::uint8_t> header = raw.Read(16, Scaled(20000));
     ASSERT_EQ(header.size(), 16u);
     std::memcpy(&bodySize, header.data(), 4);
@@ -119,7 +120,7 @@ class BigAnswers : public SharedDriver<BigAnswers> {
 };
 
 TEST_F(BigAnswers, AClientThatStopsReadingIsDroppedAfterTheLimitAndTheNextIsServed) {
-  RawSocket stopped;
+  RawClient stopped;
   std::uint32_t bodySize = 0;
   AskForTheBigSample(stopped, bodySize);
   ASSERT_EQ(stopped.Read(1u << 20, Scaled(5000)).size(), 1u << 20);
@@ -134,7 +135,7 @@ TEST_F(BigAnswers, AClientThatStopsReadingIsDroppedAfterTheLimitAndTheNextIsServ
 }
 
 TEST_F(BigAnswers, ASteadySlowReaderGetsTheWholeAnswer) {
-  RawSocket slow;
+  RawClient slow;
   std::uint32_t bodySize = 0;
   const std::size_t stderrBefore = driver->Stderr().size();
   AskForTheBigSample(slow, bodySize);

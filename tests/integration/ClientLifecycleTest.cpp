@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "integration/TestSupport.h"
+#include "messages/MessageHeader.h"
 
 namespace integration {
 namespace {
@@ -25,8 +26,8 @@ class ClientLifecycle : public SharedDriver<ClientLifecycle> {
   }
   // A log request answered on `raw`: the driver has accepted that connection
   // (and closed its listening socket, so nothing else is left waiting there).
-  static bool Served(RawSocket& raw) {
-    return raw.SendAll(Frame(12, {0})) && ReadFrame(raw, Scaled(5000)).complete;
+  static bool Served(RawClient& raw) {
+    return raw.Send(Protocol::BuildFrame(12, {0})) && raw.ReadFrame(Scaled(5000)).has_value();
   }
   // A new client finds the session of the previous one.
   void ExpectSessionKept() {
@@ -47,16 +48,16 @@ TEST_F(ClientLifecycle, OrderlyCloseKeepsSessionForNextClient) {
 TEST_F(ClientLifecycle, ResetClientIsDroppedAndDriverGoesOn) {
   OpenSessionAndLeave();
   {
-    RawSocket idle;  // reset while the driver waits for a header
+    RawClient idle;  // reset while the driver waits for a header
     ASSERT_TRUE(ConnectRaw(idle));
     ASSERT_TRUE(Served(idle));
     idle.Reset();
   }
   {
-    RawSocket halfway;  // reset in the middle of a frame header
+    RawClient halfway;  // reset in the middle of a frame header
     ASSERT_TRUE(ConnectRaw(halfway));
     ASSERT_TRUE(Served(halfway));
-    ASSERT_TRUE(halfway.SendAll({4, 0, 0, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(halfway.Send({4, 0, 0, 0, 0, 0, 0, 0}));
     halfway.Reset();
   }
   ExpectSessionKept();
@@ -65,21 +66,21 @@ TEST_F(ClientLifecycle, ResetClientIsDroppedAndDriverGoesOn) {
 
 TEST_F(ClientLifecycle, UnknownTypeIdClosesConnectionWithoutAnswer) {
   OpenSessionAndLeave();
-  RawSocket raw;
+  RawClient raw;
   ASSERT_TRUE(ConnectRaw(raw));
-  ASSERT_TRUE(raw.SendAll(Frame(13, Le32(0))));
-  EXPECT_EQ(raw.WaitNext(Scaled(3000)), RawSocket::Next::Closed);
+  ASSERT_TRUE(raw.Send(Protocol::BuildFrame(13, Le32(0))));
+  EXPECT_EQ(raw.WaitNext(Scaled(3000)), RawClient::Next::Closed);
   raw.Close();
   ExpectSessionKept();
 }
 
 TEST_F(ClientLifecycle, BodyShorterThanItsFieldsDropsClientOnly) {
   OpenSessionAndLeave();
-  RawSocket raw;
+  RawClient raw;
   ASSERT_TRUE(ConnectRaw(raw));
   // A sample request that ends after the job name: the index is missing.
-  ASSERT_TRUE(raw.SendAll(Frame(6, {2, 0, 0, 0, 'J', '1'})));
-  EXPECT_EQ(raw.WaitNext(Scaled(3000)), RawSocket::Next::Closed);
+  ASSERT_TRUE(raw.Send(Protocol::BuildFrame(6, {2, 0, 0, 0, 'J', '1'})));
+  EXPECT_EQ(raw.WaitNext(Scaled(3000)), RawClient::Next::Closed);
   raw.Close();
   ExpectSessionKept();
   EXPECT_NE(driver->Stderr().find("malformed request body"), std::string::npos)
@@ -91,12 +92,12 @@ TEST_F(ClientLifecycle, AnnouncingAbout4GiBUnderEveryRequestIdDropsOnlyThatClien
   client.Close();
   for (std::uint64_t id = 1; id <= 12; ++id) {
     SCOPED_TRACE(id);
-    RawSocket raw;
+    RawClient raw;
     ASSERT_TRUE(ConnectRaw(raw));
-    std::vector<std::uint8_t> header = Frame(id, {});
+    std::vector<std::uint8_t> header = Protocol::BuildFrame(id, {});
     header[0] = 0xF0;  // body size 0xFFFFFFF0
     header[1] = header[2] = header[3] = 0xFF;
-    ASSERT_TRUE(raw.SendAll(header));
+    ASSERT_TRUE(raw.Send(header));
     // A driver that cannot hold such a body drops the client at once; one
     // that can waits for the body, which never comes: the client leaves.
     raw.WaitNext(Scaled(500));
@@ -119,11 +120,11 @@ TEST_F(ClientLifecycle, NewClientIsServedWithoutWaitingForTheMainLoopPause) {
   client.Close();
   std::int64_t fastestUs = INT64_MAX;
   for (int i = 0; i < 5; ++i) {
-    RawSocket raw;
+    RawClient raw;
     ASSERT_TRUE(ConnectRaw(raw));
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(raw.SendAll(Frame(10, {0})));
-    ASSERT_TRUE(ReadFrame(raw, Scaled(5000)).complete);
+    ASSERT_TRUE(raw.Send(Protocol::BuildFrame(10, {0})));
+    ASSERT_TRUE(raw.ReadFrame(Scaled(5000)));
     fastestUs =
         std::min<std::int64_t>(fastestUs, std::chrono::duration_cast<std::chrono::microseconds>(
                                               std::chrono::steady_clock::now() - start)
@@ -134,7 +135,7 @@ TEST_F(ClientLifecycle, NewClientIsServedWithoutWaitingForTheMainLoopPause) {
 
 TEST_F(ClientLifecycle, SecondClientIsRefusedUntilFirstLeaves) {
   ASSERT_TRUE(client.GetLog().status.Ok());  // the first client is being served
-  RawSocket second;
+  RawClient second;
   EXPECT_EQ(second.Connect(8889, Scaled(1000)), ECONNREFUSED);
   EXPECT_TRUE(client.GetLog().status.Ok()) << "the first client must still be served";
   client.Close();

@@ -12,7 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "integration/RawSocket.h"
+#include "fakes/RawClient.h"
+#include "messages/MessageHeader.h"
 
 extern char** environ;
 
@@ -40,14 +41,9 @@ std::string FolderOf(const std::string& path) {
 // one, closes that socket. After the answer the probe leaves, and the driver
 // drops it and listens again.
 bool ProbeDriver(std::uint32_t timeoutMs) {
-  RawSocket probe;
+  RawClient probe;
   if (probe.Connect(kDriverPort, timeoutMs) != 0) return false;
-  if (!probe.SendAll(Frame(12, {0}))) return false;
-  const std::vector<std::uint8_t> header = probe.Read(16, timeoutMs);
-  if (header.size() != 16) return false;
-  const std::uint32_t size = header[0] | (header[1] << 8) | (header[2] << 16) |
-                             (static_cast<std::uint32_t>(header[3]) << 24);
-  return probe.Read(size, timeoutMs).size() == size;
+  return probe.Send(Protocol::BuildFrame(12, {0})) && probe.ReadFrame(timeoutMs).has_value();
 }
 
 std::optional<int> DecodeStatus(int status) {
@@ -234,7 +230,7 @@ bool DriverProcess::StartAndWait(const Environment& env) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(WineMode() ? 10000 : 2000);
   for (;;) {
-    RawSocket other;
+    RawClient other;
     if (other.Connect(kDriverPort, 200) != 0) break;
     if (std::chrono::steady_clock::now() > deadline) {
       failure_ = "port " + std::to_string(kDriverPort) +

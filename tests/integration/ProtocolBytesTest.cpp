@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "integration/TestSupport.h"
+#include "messages/MessageHeader.h"
 
 namespace integration {
 namespace {
@@ -37,9 +38,9 @@ class ProtocolBytes : public SharedDriver<ProtocolBytes> {
   // Sends one frame and reads exactly the 20 bytes of a bare code answer;
   // nothing may follow them.
   Bytes BareAnswer(std::uint64_t typeId, const Bytes& body) {
-    EXPECT_TRUE(raw.SendAll(Frame(typeId, body)));
+    EXPECT_TRUE(raw.Send(Protocol::BuildFrame(typeId, body)));
     Bytes answer = raw.Read(20, Scaled(10000));
-    EXPECT_EQ(raw.WaitNext(100), RawSocket::Next::Nothing) << "bytes after the answer";
+    EXPECT_EQ(raw.WaitNext(100), RawClient::Next::Nothing) << "bytes after the answer";
     return answer;
   }
   static Bytes ExpectedCodeFrame(std::uint8_t typeId, std::uint32_t code) {
@@ -52,7 +53,7 @@ class ProtocolBytes : public SharedDriver<ProtocolBytes> {
     return frame;
   }
 
-  RawSocket raw;
+  RawClient raw;
 };
 
 TEST_F(ProtocolBytes, BareCodeAnswersAreTwentyBytesUnderTheRequestId) {
@@ -79,12 +80,12 @@ TEST_F(ProtocolBytes, JobListBodyLayout) {
   for (const JobAdvancedInfo& job : before.jobs) ASSERT_TRUE(client.DeleteJob(job.name).Ok());
   ASSERT_TRUE(client.AddJob("J1", "Red", 5).Ok());
   SwitchToRaw();
-  ASSERT_TRUE(raw.SendAll(Frame(2, {0, 0, 0})));
-  const ReadFrameResult answer = ReadFrame(raw, Scaled(10000));
-  ASSERT_TRUE(answer.complete);
-  EXPECT_EQ(answer.typeId, 2u);
+  ASSERT_TRUE(raw.Send(Protocol::BuildFrame(2, {0, 0, 0})));
+  const std::optional<WireFrame> answer = raw.ReadFrame(Scaled(10000));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->typeId, 2u);
   const Bytes expected = Concat({Le32(0), Le32(1), Text("J1"), Le32(0), Le32(5), {1}});
-  EXPECT_EQ(answer.body, expected);
+  EXPECT_EQ(answer->body, expected);
 }
 
 TEST_F(ProtocolBytes, SampleAnswersShareIdSix) {
@@ -92,38 +93,38 @@ TEST_F(ProtocolBytes, SampleAnswersShareIdSix) {
   SwitchToRaw();
 
   // A failed sample read: result and two empty maps, 12 bytes.
-  ASSERT_TRUE(raw.SendAll(Frame(6, Concat({Text("no such job"), Le32(0)}))));
-  ReadFrameResult failed = ReadFrame(raw, Scaled(10000));
-  ASSERT_TRUE(failed.complete);
-  EXPECT_EQ(failed.typeId, 6u);
-  EXPECT_EQ(failed.body, Concat({Le32(1002), Le32(0), Le32(0)}));
+  ASSERT_TRUE(raw.Send(Protocol::BuildFrame(6, Concat({Text("no such job"), Le32(0)}))));
+  const std::optional<WireFrame> failed = raw.ReadFrame(Scaled(10000));
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->typeId, 6u);
+  EXPECT_EQ(failed->body, Concat({Le32(1002), Le32(0), Le32(0)}));
 
-  ASSERT_TRUE(raw.SendAll(Frame(6, Concat({Text("S6"), Le32(0)}))));
-  ReadFrameResult sample = ReadFrame(raw, Scaled(10000));
-  ASSERT_TRUE(sample.complete);
-  EXPECT_EQ(sample.typeId, 6u);
-  ASSERT_GE(sample.body.size(), 8u + 11 * (4 + 148));
+  ASSERT_TRUE(raw.Send(Protocol::BuildFrame(6, Concat({Text("S6"), Le32(0)}))));
+  const std::optional<WireFrame> sample = raw.ReadFrame(Scaled(10000));
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(sample->typeId, 6u);
+  ASSERT_GE(sample->body.size(), 8u + 11 * (4 + 148));
   // Result 0, then eleven measurement records of 148 bytes after their keys.
-  EXPECT_EQ(Bytes(sample.body.begin(), sample.body.begin() + 8), Concat({Le32(0), Le32(11)}));
+  EXPECT_EQ(Bytes(sample->body.begin(), sample->body.begin() + 8), Concat({Le32(0), Le32(11)}));
   const std::size_t imageCountAt = 8 + 11 * (4 + 148);
-  EXPECT_EQ(Bytes(sample.body.begin() + imageCountAt, sample.body.begin() + imageCountAt + 4),
+  EXPECT_EQ(Bytes(sample->body.begin() + imageCountAt, sample->body.begin() + imageCountAt + 4),
             Le32(6));
 }
 
 TEST_F(ProtocolBytes, LogTextEndsWithOneCountedZeroByte) {
   SwitchToRaw();
-  ASSERT_TRUE(raw.SendAll(Frame(12, {0})));
-  const ReadFrameResult answer = ReadFrame(raw, Scaled(10000));
-  ASSERT_TRUE(answer.complete);
-  EXPECT_EQ(answer.typeId, 12u);
-  ASSERT_GE(answer.body.size(), 9u);
-  EXPECT_EQ(Bytes(answer.body.begin(), answer.body.begin() + 4), Le32(0));
-  const std::uint32_t length = answer.body[4] | (answer.body[5] << 8) | (answer.body[6] << 16) |
-                               (static_cast<std::uint32_t>(answer.body[7]) << 24);
-  EXPECT_EQ(length, answer.body.size() - 8) << "the length counts the zero byte";
+  ASSERT_TRUE(raw.Send(Protocol::BuildFrame(12, {0})));
+  const std::optional<WireFrame> answer = raw.ReadFrame(Scaled(10000));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->typeId, 12u);
+  ASSERT_GE(answer->body.size(), 9u);
+  EXPECT_EQ(Bytes(answer->body.begin(), answer->body.begin() + 4), Le32(0));
+  const std::uint32_t length = answer->body[4] | (answer->body[5] << 8) | (answer->body[6] << 16) |
+                               (static_cast<std::uint32_t>(answer->body[7]) << 24);
+  EXPECT_EQ(length, answer->body.size() - 8) << "the length counts the zero byte";
   EXPECT_GT(length, 1u) << "the instrument has logged its start";
-  EXPECT_EQ(answer.body.back(), 0);
-  EXPECT_EQ(std::count(answer.body.begin() + 8, answer.body.end(), 0), 1)
+  EXPECT_EQ(answer->body.back(), 0);
+  EXPECT_EQ(std::count(answer->body.begin() + 8, answer->body.end(), 0), 1)
       << "exactly one zero byte: the terminator";
 }
 

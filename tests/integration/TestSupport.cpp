@@ -19,7 +19,7 @@ namespace integration {
          << "cannot connect within " << timeoutMs << " ms: " << status.text;
 }
 
-::testing::AssertionResult ConnectRaw(RawSocket& socket, std::uint32_t timeoutMs) {
+::testing::AssertionResult ConnectRaw(RawClient& socket, std::uint32_t timeoutMs) {
   if (timeoutMs == 0) timeoutMs = Scaled(5000);
   const auto start = std::chrono::steady_clock::now();
   int error = 0;
@@ -30,17 +30,6 @@ namespace integration {
   } while (ElapsedMs(start) < timeoutMs);
   return ::testing::AssertionFailure()
          << "cannot connect within " << timeoutMs << " ms: errno " << error;
-}
-
-ReadFrameResult ReadFrame(RawSocket& socket, std::uint32_t timeoutMs) {
-  ReadFrameResult frame;
-  frame.header = socket.Read(16, timeoutMs);
-  if (frame.header.size() != 16) return frame;
-  for (int i = 3; i >= 0; --i) frame.size = (frame.size << 8) | frame.header[i];
-  for (int i = 15; i >= 8; --i) frame.typeId = (frame.typeId << 8) | frame.header[i];
-  frame.body = socket.Read(frame.size, timeoutMs);
-  frame.complete = frame.body.size() == frame.size;
-  return frame;
 }
 
 std::optional<JobAdvancedInfo> FindJob(const std::vector<JobAdvancedInfo>& jobs,

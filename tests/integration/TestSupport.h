@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "client/Client.h"
+#include "fakes/RawClient.h"
 #include "integration/DriverProcess.h"
-#include "integration/RawSocket.h"
 
 namespace integration {
 
@@ -47,18 +47,7 @@ std::optional<JobAdvancedInfo> FindJob(const std::vector<JobAdvancedInfo>& jobs,
 
 // Connects `socket` to the driver, repeating refused attempts as ConnectClient.
 // Only an answered request proves that the driver accepted the connection.
-::testing::AssertionResult ConnectRaw(RawSocket& socket, std::uint32_t timeoutMs = 0);
-
-// One frame read from a raw connection: the 16 header bytes as they came and
-// the body. `complete` is false when the connection ended or went quiet first.
-struct ReadFrameResult {
-  bool complete = false;
-  std::vector<std::uint8_t> header;
-  std::uint32_t size = 0;
-  std::uint64_t typeId = 0;
-  std::vector<std::uint8_t> body;
-};
-ReadFrameResult ReadFrame(RawSocket& socket, std::uint32_t timeoutMs);
+::testing::AssertionResult ConnectRaw(RawClient& socket, std::uint32_t timeoutMs = 0);
 
 // Milliseconds since `start`.
 std::int64_t ElapsedMs(std::chrono::steady_clock::time_point start);

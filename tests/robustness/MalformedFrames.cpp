@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
 
@@ -30,11 +31,6 @@ Bytes Encode(void (*fn)(ByteBuffer&, Msg&), Msg msg) {
 }
 
 void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
-
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
@@ -179,8 +175,9 @@ Bytes MalformedFrameGenerator::RawBody(std::uint32_t id, std::size_t size) {
 bool MalformedFrameGenerator::ReachesStatefulHandler(const Bytes& stream) {
   std::size_t at = 0;
   while (stream.size() - at >= kHeaderSize) {
-    const std::uint32_t size = ReadLe32(stream.data() + at);
-    const std::uint32_t type = ReadLe32(stream.data() + at + 8);
+    const Protocol::MessageHeader header = Protocol::ReadHeader(stream.data() + at);
+    const std::uint32_t size = header.size;
+    const std::size_t type = Protocol::DispatchType(header);
     if (type < 1 || type > 12 || size == 0) return false;
     at += kHeaderSize;
     if (stream.size() - at < size) return false;  // the body never completes
@@ -281,7 +278,7 @@ MalformedCase MalformedFrameGenerator::UnknownType() {
   const Bytes body = RandomBytes(Uniform(0, 64));
   const std::uint32_t announced =
       Uniform(0, 1) == 0 ? static_cast<std::uint32_t>(body.size()) : Uniform(0, ~0u);
-  c.bytes = MakeHeader(announced, high | id, Uniform(0, ~0u));
+  c.bytes = Protocol::BuildHeader(announced, high | id, Uniform(0, ~0u));
   Append(c.bytes, body);
   return c;
 }
@@ -289,7 +286,7 @@ MalformedCase MalformedFrameGenerator::UnknownType() {
 MalformedCase MalformedFrameGenerator::ZeroSize() {
   MalformedCase c;
   c.kind = CaseKind::ZeroSize;
-  c.bytes = MakeHeader(0, Uniform(1, 12));
+  c.bytes = Protocol::BuildHeader(0, Uniform(1, 12));
   // Whatever follows is never read.
   Append(c.bytes, RandomBytes(Uniform(0, 8)));
   return c;
@@ -298,7 +295,7 @@ MalformedCase MalformedFrameGenerator::ZeroSize() {
 MalformedCase MalformedFrameGenerator::TruncatedHeader() {
   MalformedCase c;
   c.kind = CaseKind::TruncatedHeader;
-  Bytes header = MakeHeader(Uniform(1, 64), Uniform(1, 12));
+  Bytes header = Protocol::BuildHeader(Uniform(1, 64), Uniform(1, 12));
   header.resize(Uniform(1, kHeaderSize - 1));
   c.bytes = header;
   c.ending = Ending::HalfClose;
@@ -309,7 +306,7 @@ MalformedCase MalformedFrameGenerator::TruncatedBody() {
   MalformedCase c;
   c.kind = CaseKind::TruncatedBody;
   const std::uint32_t size = Uniform(0, 3) == 0 ? Uniform(2, 70000) : Uniform(2, 64);
-  c.bytes = MakeHeader(size, Uniform(1, 12));
+  c.bytes = Protocol::BuildHeader(size, Uniform(1, 12));
   Append(c.bytes, RandomBytes(Uniform(0, size - 1)));
   c.ending = Ending::HalfClose;
   return c;
@@ -325,7 +322,7 @@ MalformedCase MalformedFrameGenerator::RawTooShort() {
   const auto [id, size] = all[shortCursor_++ % all.size()];
   MalformedCase c;
   c.kind = CaseKind::RawTooShort;
-  c.bytes = MakeFrame(id, RandomBytes(size));
+  c.bytes = Protocol::BuildFrame(id, RandomBytes(size));
   return c;
 }
 
@@ -342,7 +339,7 @@ MalformedCase MalformedFrameGenerator::RawTooLong() {
   const std::size_t size = n % 8 == 7 ? base + Uniform(65, 70000) : base + 1 + (n / 3) % 64;
   MalformedCase c;
   c.kind = CaseKind::RawTooLong;
-  c.bytes = MakeFrame(id, RawBody(id, size));
+  c.bytes = Protocol::BuildFrame(id, RawBody(id, size));
   c.drops = false;
   c.answerId = id == Protocol::kNetworkConnect ? Protocol::kUsbConnect : id;
   c.code = 0;
@@ -356,7 +353,7 @@ MalformedCase MalformedFrameGenerator::SerializedTooShort() {
   body.resize(Uniform(1, static_cast<std::uint32_t>(body.size()) - 1));
   MalformedCase c;
   c.kind = CaseKind::SerializedTooShort;
-  c.bytes = MakeFrame(id, body);
+  c.bytes = Protocol::BuildFrame(id, body);
   return c;
 }
 
@@ -379,7 +376,7 @@ MalformedCase MalformedFrameGenerator::OverflowingCount() {
   Append(body, tail);
   MalformedCase c;
   c.kind = CaseKind::OverflowingCount;
-  c.bytes = MakeFrame(id, body);
+  c.bytes = Protocol::BuildFrame(id, body);
   return c;
 }
 
@@ -390,7 +387,7 @@ MalformedCase MalformedFrameGenerator::SerializedTooLong() {
   std::int32_t code = 0;
   Bytes body = ServedBody(id, code);
   Append(body, RandomBytes(Uniform(1, Uniform(0, 7) == 0 ? 70000 : 64)));
-  c.bytes = MakeFrame(id, body);
+  c.bytes = Protocol::BuildFrame(id, body);
   c.drops = false;
   c.answerId = id;
   c.code = code;
@@ -406,24 +403,26 @@ MalformedCase MalformedFrameGenerator::InvalidUtf8() {
     case 0:  // the add-job request must be refused before the instrument sees it
       c.answerId = Protocol::kAddJob;
       c.code = InvalidTextCode;
-      c.bytes = MakeFrame(
+      c.bytes = Protocol::BuildFrame(
           c.answerId, Encode(&SerializeMsgAddJob, Uniform(0, 1) == 0 ? MsgAddJob{text, "Teal", 1}
                                                                      : MsgAddJob{"zzok", text, 1}));
       break;
     case 1:  // names are passed on as bytes
       c.answerId = Protocol::kDeleteJob;
       c.code = 0;
-      c.bytes = MakeFrame(c.answerId, Encode(&SerializeMsgDeleteJob, MsgDeleteJob{text}));
+      c.bytes =
+          Protocol::BuildFrame(c.answerId, Encode(&SerializeMsgDeleteJob, MsgDeleteJob{text}));
       break;
     case 2:
       c.answerId = Protocol::kDoJob;
       c.code = 3002;
-      c.bytes = MakeFrame(c.answerId, Encode(&SerializeMsgDoJob, MsgDoJob{text}));
+      c.bytes = Protocol::BuildFrame(c.answerId, Encode(&SerializeMsgDoJob, MsgDoJob{text}));
       break;
     default:
       c.answerId = Protocol::kGetSample;
       c.code = JobNotFoundCode;
-      c.bytes = MakeFrame(c.answerId, Encode(&SerializeMsgGetSample, MsgGetSample{text, 0}));
+      c.bytes =
+          Protocol::BuildFrame(c.answerId, Encode(&SerializeMsgGetSample, MsgGetSample{text, 0}));
       break;
   }
   return c;
@@ -443,7 +442,8 @@ MalformedCase MalformedFrameGenerator::InvalidUtf32() {
   c.drops = false;
   c.answerId = Protocol::kUserMessage;
   c.code = 0;
-  c.bytes = MakeFrame(c.answerId, Encode(&SerializeMsgUserMessage, MsgUserMessage{text}));
+  c.bytes =
+      Protocol::BuildFrame(c.answerId, Encode(&SerializeMsgUserMessage, MsgUserMessage{text}));
   return c;
 }
 
@@ -465,7 +465,7 @@ MalformedCase MalformedFrameGenerator::TypeHighBits() {
   }
   c.code = code;
   const std::uint64_t high = static_cast<std::uint64_t>(Uniform(1, ~0u)) << 32;
-  c.bytes = MakeFrame(high | id, body, Uniform(1, ~0u));
+  c.bytes = Protocol::BuildFrame(high | id, body, Uniform(1, ~0u));
   return c;
 }
 
@@ -474,7 +474,7 @@ MalformedCase MalformedFrameGenerator::OversizedBody() {
   c.kind = CaseKind::OversizedBody;
   const std::uint32_t size =
       Uniform(0, 15) == 0 ? Uniform(kSharedBuffer + 1, ~0u) : kSharedBuffer + Uniform(1, 32u << 20);
-  c.bytes = MakeHeader(size, Uniform(1, 12));
+  c.bytes = Protocol::BuildHeader(size, Uniform(1, 12));
   Append(c.bytes, RandomBytes(Uniform(0, 2000)));
   c.ending = Ending::HalfClose;
   return c;
@@ -491,7 +491,7 @@ MalformedCase MalformedFrameGenerator::Random() {
       // A plausible header for a request without lasting effect, so that
       // random bodies reach the body readers.
       static constexpr std::uint32_t kIds[] = {2, 5, 6, 10, 11, 12};
-      c.bytes = MakeHeader(Uniform(1, 96), kIds[Uniform(0, std::size(kIds) - 1)]);
+      c.bytes = Protocol::BuildHeader(Uniform(1, 96), kIds[Uniform(0, std::size(kIds) - 1)]);
     }
     Append(c.bytes, RandomBytes(Uniform(1, 120)));
   } while (ReachesStatefulHandler(c.bytes));
@@ -503,7 +503,7 @@ MalformedCase MalformedFrameGenerator::ResetMidRequest() {
   c.kind = CaseKind::ResetMidRequest;
   c.ending = Ending::Reset;
   const std::uint32_t size = Uniform(2, 5000);
-  c.bytes = MakeHeader(size, Uniform(1, 12));
+  c.bytes = Protocol::BuildHeader(size, Uniform(1, 12));
   if (Uniform(0, 2) == 0) {
     c.bytes.resize(Uniform(1, kHeaderSize - 1));
   } else {
@@ -516,8 +516,8 @@ MalformedCase MalformedFrameGenerator::ResetMidAnswer() {
   MalformedCase c;
   c.kind = CaseKind::ResetMidAnswer;
   c.ending = Ending::ResetWhileAnswered;
-  c.bytes = MakeFrame(Protocol::kGetSample,
-                      Encode(&SerializeMsgGetSample, MsgGetSample{measuredJob_, 0}));
+  c.bytes = Protocol::BuildFrame(Protocol::kGetSample,
+                                 Encode(&SerializeMsgGetSample, MsgGetSample{measuredJob_, 0}));
   return c;
 }
 

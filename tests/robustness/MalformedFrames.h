@@ -22,9 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "robustness/Wire.h"
+#include "fakes/RawClient.h"
 
 namespace robustness {
+
+using Bytes = std::vector<std::uint8_t>;
 
 enum class CaseKind {
   UnknownType,         // no handler for the id: dropped, body unread

@@ -15,11 +15,12 @@
 #include <sstream>
 #include <string>
 
+#include "fakes/RawClient.h"
 #include "integration/TestSupport.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
 #include "robustness/MalformedFrames.h"
-#include "robustness/Wire.h"
 
 namespace robustness {
 namespace {
@@ -144,15 +145,15 @@ class MalformedInput : public ::testing::Test {
 
   // Connects `wire` as a fresh client and checks it is served normally: the
   // job list answers 0 (the session is kept) and lists the same jobs.
-  ::testing::AssertionResult FreshClientServed(Wire& wire, int receiveBuffer = 0) {
-    if (!wire.Connect(kPort, Scaled(10000), receiveBuffer)) {
+  ::testing::AssertionResult FreshClientServed(RawClient& wire, int receiveBuffer = 0) {
+    if (!wire.ConnectWithin(kPort, Scaled(10000), receiveBuffer)) {
       return ::testing::AssertionFailure() << "no fresh connection";
     }
     MalformedCase getJobs;
     getJobs.drops = false;
     getJobs.answerId = Protocol::kGetJobs;
     getJobs.code = 0;
-    if (!wire.Send(MakeFrame(Protocol::kGetJobs, {0, 0, 0}))) {
+    if (!wire.Send(Protocol::BuildFrame(Protocol::kGetJobs, {0, 0, 0}))) {
       return ::testing::AssertionFailure() << "job list request not sent";
     }
     const std::optional<WireFrame> frame = wire.ReadFrame(Scaled(10000));
@@ -162,7 +163,7 @@ class MalformedInput : public ::testing::Test {
 
   // Runs one case on `wire` (connected and served). Leaves `wire` closed
   // when the case dropped the client.
-  ::testing::AssertionResult Run(Wire& wire, const MalformedCase& c) {
+  ::testing::AssertionResult Run(RawClient& wire, const MalformedCase& c) {
     if (!wire.Send(c.bytes) && c.ending != Ending::Reset) {
       // A drop can overtake a long send: the driver stops reading once it has
       // decided, and the unread rest makes its close a reset.
@@ -219,7 +220,7 @@ TEST_F(MalformedInput, HostileFramesNeverCostAFreshClientItsService) {
   int freshClients = 0;
 
   const auto start = std::chrono::steady_clock::now();
-  Wire wire;
+  RawClient wire;
   ASSERT_TRUE(FreshClientServed(wire));
   for (std::uint32_t i = 0; i < cases && failures < 10; ++i) {
     const MalformedCase c = generator.Next();

@@ -17,11 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "fakes/RawClient.h"
 #include "integration/TestSupport.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 #include "messages/Protocol.h"
 #include "robustness/Footprint.h"
-#include "robustness/Wire.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VANTOREL_SOAK_ASAN 1
@@ -34,6 +35,7 @@
 namespace robustness {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
 using integration::Scaled;
 
 std::uint32_t EnvNumber(const char* name, std::uint32_t fallback) {
@@ -57,17 +59,21 @@ struct SmallRequest {
 
 std::vector<SmallRequest> SmallRequests() {
   return {
-      {MakeFrame(Protocol::kGetJobs, {0, 0, 0}), Protocol::kGetJobs},
-      {MakeFrame(Protocol::kCancel, {0}), Protocol::kCancel},
-      {MakeFrame(Protocol::kGetSample, Encode(&SerializeMsgGetSample, MsgGetSample{"absent", 0})),
+      {Protocol::BuildFrame(Protocol::kGetJobs, {0, 0, 0}), Protocol::kGetJobs},
+      {Protocol::BuildFrame(Protocol::kCancel, {0}), Protocol::kCancel},
+      {Protocol::BuildFrame(Protocol::kGetSample,
+                            Encode(&SerializeMsgGetSample, MsgGetSample{"absent", 0})),
        Protocol::kGetSample},
-      {MakeFrame(Protocol::kDoJob, Encode(&SerializeMsgDoJob, MsgDoJob{"absent"})),
+      {Protocol::BuildFrame(Protocol::kDoJob, Encode(&SerializeMsgDoJob, MsgDoJob{"absent"})),
        Protocol::kDoJob},
-      {MakeFrame(Protocol::kDeleteJob, Encode(&SerializeMsgDeleteJob, MsgDeleteJob{"absent"})),
+      {Protocol::BuildFrame(Protocol::kDeleteJob,
+                            Encode(&SerializeMsgDeleteJob, MsgDeleteJob{"absent"})),
        Protocol::kDeleteJob},
-      {MakeFrame(Protocol::kUserMessage, Encode(&SerializeMsgUserMessage, MsgUserMessage{U"soak"})),
+      {Protocol::BuildFrame(Protocol::kUserMessage,
+                            Encode(&SerializeMsgUserMessage, MsgUserMessage{U"soak"})),
        Protocol::kUserMessage},
-      {MakeFrame(Protocol::kGetMeasure, Encode(&SerializeMsgGetMeasure, MsgGetMeasure{"absent"})),
+      {Protocol::BuildFrame(Protocol::kGetMeasure,
+                            Encode(&SerializeMsgGetMeasure, MsgGetMeasure{"absent"})),
        Protocol::kGetMeasure},
   };
 }
@@ -127,8 +133,8 @@ TEST_F(Soak, SmallRequestsAndReconnectsKeepMemoryAndDescriptorsFlat) {
   constexpr std::uint32_t kBatch = 50;
   const std::uint32_t window = std::max<std::uint32_t>(kBatch, std::min(1000u, requests / 10));
   std::vector<Footprint> first, last;
-  Wire wire;
-  ASSERT_TRUE(wire.Connect(Protocol::kPort, Scaled(10000)));
+  RawClient wire;
+  ASSERT_TRUE(wire.ConnectWithin(Protocol::kPort, Scaled(10000)));
   const auto start = std::chrono::steady_clock::now();
   std::uint32_t done = 0;
   while (done < requests) {
@@ -160,7 +166,7 @@ TEST_F(Soak, SmallRequestsAndReconnectsKeepMemoryAndDescriptorsFlat) {
   last.clear();
   const auto cyclesStart = std::chrono::steady_clock::now();
   for (std::uint32_t cycle = 1; cycle <= cycles; ++cycle) {
-    ASSERT_TRUE(wire.Connect(Protocol::kPort, Scaled(10000))) << "cycle " << cycle;
+    ASSERT_TRUE(wire.ConnectWithin(Protocol::kPort, Scaled(10000))) << "cycle " << cycle;
     ASSERT_TRUE(wire.Send(kinds[0].frame));
     const std::optional<WireFrame> answer = wire.ReadFrame(Scaled(10000));
     ASSERT_TRUE(answer && answer->typeId == Protocol::kGetJobs) << "cycle " << cycle;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "FakeDriver.h"
-#include "client/Frame.h"
+#include "messages/MessageHeader.h"
 
 namespace {
 
@@ -23,24 +23,6 @@ ClientOptions Quick() {
   options.answerTimeoutMs = 2000;
   options.measureTimeoutMs = 2000;
   return options;
-}
-
-TEST(Frame, BuildsHeaderAndBodyAsOneBlock) {
-  const Bytes body = {0x02, 0x00, 0x00, 0x00, 0x4A, 0x31};
-  const Bytes frame = vantorel::BuildFrame(9, body);
-  const Bytes expected = {0x06, 0, 0, 0, 0, 0,    0, 0, 0x09, 0,    0,
-                          0,    0, 0, 0, 0, 0x02, 0, 0, 0,    0x4A, 0x31};
-  EXPECT_EQ(frame, expected);
-
-  // All 64 bits of the type survive; the size is little-endian.
-  Bytes big(0x0102, 0xAB);
-  const Bytes framed = vantorel::BuildFrame(0x1122334455667788ull, big);
-  ASSERT_EQ(framed.size(), 16u + big.size());
-  const vantorel::FrameHeader header = vantorel::ParseFrameHeader(framed.data());
-  EXPECT_EQ(header.size, 0x0102u);
-  EXPECT_EQ(header.type, 0x1122334455667788ull);
-  EXPECT_EQ(framed[0], 0x02);
-  EXPECT_EQ(framed[1], 0x01);
 }
 
 TEST(ResultText, NamesKnownCodesAndFallsBackForOthers) {
@@ -155,7 +137,7 @@ TEST(ClientFailures, BrokenAnswersBecomeFailureValues) {
       {"closed in the middle of the body",
        [](Peer& peer) {
          if (!peer.ReadFrame()) return;
-         Bytes frame = vantorel::BuildFrame(9, Bytes(100, 0));
+         Bytes frame = Protocol::BuildFrame(9, Bytes(100, 0));
          frame.resize(16 + 10);
          peer.Send(frame);
        },
@@ -173,7 +155,7 @@ TEST(ClientFailures, BrokenAnswersBecomeFailureValues) {
       {"announced size above the limit",
        [](Peer& peer) {
          if (!peer.ReadFrame()) return;
-         Bytes header = vantorel::BuildFrame(9, Bytes{});
+         Bytes header = Protocol::BuildFrame(9, Bytes{});
          header[3] = 0x80;  // 2 GiB announced, nothing follows
          peer.Send(header);
          peer.WaitForClose();
@@ -238,7 +220,7 @@ TEST(ClientProgress, ReportsGrowingCountsEndingAtTheSize) {
   const Bytes body = clienttest::MeasurementBody(0, measured);
   const FakeDriver::Script script = [&](Peer& peer) {
     if (!peer.ReadFrame()) return;
-    const Bytes frame = vantorel::BuildFrame(5, body);
+    const Bytes frame = Protocol::BuildFrame(5, body);
     // In pieces, so that the client sees the answer arrive over time.
     const std::size_t piece = 256 * 1024;
     for (std::size_t at = 0; at < frame.size(); at += piece) {
@@ -333,7 +315,7 @@ TEST(ClientKeptAnswer, BrokenStreamsBecomeFailureValues) {
     SCOPED_TRACE(c.what);
     FakeDriver fake([&](Peer& peer) {
       if (!peer.ReadFrame()) return;
-      Bytes frame = vantorel::BuildFrame(6, Bytes(body.begin(), body.begin() + c.announced));
+      Bytes frame = Protocol::BuildFrame(6, Bytes(body.begin(), body.begin() + c.announced));
       frame.resize(16 + c.sent);
       peer.Send(frame);
       if (c.staysOpen) peer.WaitForClose();
@@ -403,7 +385,7 @@ TEST(ClientRaw, SendsRawBytesAndReceivesWholeFrames) {
   });
   Client client(Quick());
   ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
-  Bytes request = vantorel::BuildFrame(13, Bytes{1, 2, 3});
+  Bytes request = Protocol::BuildFrame(13, Bytes{1, 2, 3});
   request[4] = 0x55;  // reserved bytes go out as given
   ASSERT_TRUE(client.SendRaw(request).Ok());
   const vantorel::FrameAnswer answer = client.ReceiveFrame(2000);

@@ -2,51 +2,26 @@
 
 #include <cstring>
 
-#include "client/Frame.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 
 namespace clienttest {
 namespace {
 constexpr std::uint32_t kPatienceMs = 10000;
 }
 
-bool Peer::ReadExact(std::uint8_t* into, std::size_t count) {
-  std::size_t got = 0;
-  while (got < count) {
-    const auto wait = Platform::WaitReady(socket_, Platform::Readiness::Read, kPatienceMs);
-    if (wait.status != Platform::WaitStatus::Ready) return false;
-    const auto io = Platform::ReceiveSome(socket_, into + got, count - got);
-    if (io.status != Platform::IoStatus::Transferred) return false;
-    got += io.count;
-  }
-  return true;
-}
-
 std::optional<vantorel::RawFrame> Peer::ReadFrame() {
-  std::uint8_t header[Protocol::kHeaderSize];
-  if (!ReadExact(header, sizeof header)) return std::nullopt;
-  const vantorel::FrameHeader parsed = vantorel::ParseFrameHeader(header);
-  vantorel::RawFrame frame;
-  frame.size = parsed.size;
-  frame.typeId = parsed.type;
-  frame.body.resize(parsed.size);
-  if (!ReadExact(frame.body.data(), frame.body.size())) return std::nullopt;
+  std::optional<WireFrame> read = wire_.ReadFrame(kPatienceMs);
+  if (!read) return std::nullopt;
+  vantorel::RawFrame frame{read->size, read->typeId, std::move(read->body)};
   owner_.Record(frame);
   return frame;
 }
 
-bool Peer::Send(const std::vector<std::uint8_t>& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const auto io = Platform::SendSome(socket_, bytes.data() + sent, bytes.size() - sent);
-    if (io.status != Platform::IoStatus::Transferred) return false;
-    sent += io.count;
-  }
-  return true;
-}
+bool Peer::Send(const std::vector<std::uint8_t>& bytes) { return wire_.Send(bytes); }
 
 bool Peer::SendFrame(std::uint64_t type, const std::vector<std::uint8_t>& body) {
-  return Send(vantorel::BuildFrame(type, body));
+  return Send(Protocol::BuildFrame(type, body));
 }
 
 bool Peer::SendCode(std::uint64_t type, std::int32_t code) {
@@ -55,15 +30,7 @@ bool Peer::SendCode(std::uint64_t type, std::int32_t code) {
   return SendFrame(type, body);
 }
 
-bool Peer::WaitForClose() {
-  for (;;) {
-    const auto wait = Platform::WaitReady(socket_, Platform::Readiness::Read, kPatienceMs);
-    if (wait.status != Platform::WaitStatus::Ready) return false;
-    std::uint8_t byte = 0;
-    const auto io = Platform::ReceiveSome(socket_, &byte, 1);
-    if (io.status != Platform::IoStatus::Transferred) return true;
-  }
-}
+bool Peer::WaitForClose() { return wire_.WaitClosed(kPatienceMs); }
 
 FakeDriver::FakeDriver(std::vector<Script> scripts) {
   Platform::InitSocketLayer();
@@ -87,7 +54,6 @@ void FakeDriver::Serve(std::vector<Script> scripts) {
     if (socket == Platform::kInvalidSocket) return;
     Peer peer(socket, *this);
     script(peer);
-    Platform::CloseSocket(socket);
   }
 }
 

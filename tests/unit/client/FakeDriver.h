@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "client/Client.h"
+#include "fakes/RawClient.h"
 #include "platform/Socket.h"
 
 namespace clienttest {
@@ -23,7 +24,8 @@ class FakeDriver;
 
 class Peer {
  public:
-  Peer(Platform::SocketHandle socket, FakeDriver& owner) : socket_(socket), owner_(owner) {}
+  // Owns the accepted `socket` and closes it when the script is done.
+  Peer(Platform::SocketHandle socket, FakeDriver& owner) : owner_(owner) { wire_.Adopt(socket); }
   // The next whole frame from the client, or nothing when the client closed
   // the connection or nothing arrived within 10 s.
   std::optional<vantorel::RawFrame> ReadFrame();
@@ -37,8 +39,7 @@ class Peer {
   bool WaitForClose();
 
  private:
-  bool ReadExact(std::uint8_t* into, std::size_t count);
-  Platform::SocketHandle socket_;
+  RawClient wire_;
   FakeDriver& owner_;
 };
 

@@ -12,6 +12,7 @@
 #include "fakes/FakeConnection.h"
 #include "fakes/FakeDevice.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "messages/Messages.h"
 
 // Records each glue call with the record set's sizes at that moment; its
@@ -71,7 +72,7 @@ class DriverHarness {
   }
 
   void AddRaw(std::uint64_t type, const std::vector<std::uint8_t>& body) {
-    connection->AddBytes(FakeConnection::Frame(type, body));
+    connection->AddBytes(Protocol::BuildFrame(type, body));
   }
   template <typename Msg>
   void AddSerialized(std::uint64_t type, Msg msg, void (*fn)(ByteBuffer&, Msg&)) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "DriverTestSupport.h"
+#include "messages/MessageHeader.h"
 #include "messages/Protocol.h"
 #include "network/ErrorReporting.h"
 #include "unit/network/NetworkTestSupport.h"
@@ -39,8 +40,7 @@ TEST(ServingFaults, RequestsThatNeedMoreMemoryThanThereIsDropOnlyTheClient) {
   std::vector<Case> cases;
   // About 4 GiB announced under each request id: the body buffer is refused.
   for (std::uint64_t id = 1; id <= 12; ++id) {
-    cases.push_back({"4 GiB body, id " + std::to_string(id),
-                     FakeConnection::Header(0xFFFFFFF0u, id),
+    cases.push_back({"4 GiB body, id " + std::to_string(id), Protocol::BuildHeader(0xFFFFFFF0u, id),
                      "Error: Can't accept message with type '" + std::to_string(id) +
                          "'. Memory allocation failed. Message will be skipped\n"});
   }
@@ -49,7 +49,7 @@ TEST(ServingFaults, RequestsThatNeedMoreMemoryThanThereIsDropOnlyTheClient) {
   MsgAddJob hugeMake{"J1", std::string(10 * kMiB, 'a'), 1};
   SerializeMsgAddJob(addJob, hugeMake);
   std::vector<std::uint8_t> body(addJob.Data(), addJob.Data() + addJob.Size());
-  cases.push_back({"make of 10 MiB", FakeConnection::Frame(Protocol::kAddJob, body),
+  cases.push_back({"make of 10 MiB", Protocol::BuildFrame(Protocol::kAddJob, body),
                    "Error: out of memory while serving a request (41943044 bytes could not be "
                    "allocated); client dropped\n"});
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "messages/ByteBuffer.h"
-
+#include "messages/MessageHeader.h"
 #include "network/AcceptConnection.h"
 #include "platform/Socket.h"
 #include "platform/Time.h"
@@ -18,16 +18,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Frame(std::uint32_t type, const Bytes& body) {
-  Network::MessageHeader header;
-  header.size = static_cast<std::uint32_t>(body.size());
-  header.type = type;
-  Bytes bytes(16 + body.size());
-  Network::WriteHeader(header, bytes.data());
-  if (!body.empty()) std::memcpy(bytes.data() + 16, body.data(), body.size());
-  return bytes;
-}
 
 // An accepted Connection and the client socket talking to it.
 struct Loopback {
@@ -60,7 +50,7 @@ TEST(ConnectionSocket, ServesFramesBothWaysAndEndsQuietlyWhenTheClientLeaves) {
     link.server->SendMsg(3, &answer);
     nettest::SpendATick();  // past the deadline of time-out 0
   });
-  const Bytes frame = Frame(3, {21, 0, 0, 0});
+  const Bytes frame = Protocol::BuildFrame(3, {21, 0, 0, 0});
   ASSERT_TRUE(nettest::SendAll(link.client, frame.data(), frame.size()));
 
   EXPECT_TRUE(link.server->ReceiveWithHandlers(0));
@@ -146,7 +136,7 @@ TEST(ConnectionSocket, StalledFrameIsDroppedAndASteadyOneServed) {
   link.server->SetHandler<std::int32_t>(2, [&](std::int32_t&) { ++handled; });
 
   // One byte every 20 ms is slow but steady.
-  const Bytes frame = Frame(2, {1, 0, 0, 0});
+  const Bytes frame = Protocol::BuildFrame(2, {1, 0, 0, 0});
   std::thread dribble([&] {
     for (std::uint8_t byte : frame) {
       nettest::SendAll(link.client, &byte, 1);
@@ -227,7 +217,7 @@ TEST(ConnectionSocket, AnAnswerWaitsForAReaderThatKeepsReadingAndDropsOneThatSto
       sent = link.server->SendMsg(3, &answer);
       sendMs = Platform::TickCountMs() - start;
     });
-    const Bytes request = Frame(3, {1, 0, 0, 0});
+    const Bytes request = Protocol::BuildFrame(3, {1, 0, 0, 0});
     ASSERT_TRUE(nettest::SendAll(link.client, request.data(), request.size()));
 
     const std::size_t frameBytes = 16 + 4 + kAnswerBytes;

@@ -117,14 +117,9 @@ void SpendATick() {
 }
 
 bool SendAll(Platform::SocketHandle socket, const void* data, std::size_t count) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::size_t sent = 0;
-  while (sent < count) {
-    const Platform::IoResult io = Platform::SendSome(socket, bytes + sent, count - sent);
-    if (io.status != Platform::IoStatus::Transferred) return false;
-    sent += io.count;
-  }
-  return true;
+  const Platform::ConstBuffer part{data, count};
+  return Platform::SendAllWithin(socket, &part, 1, Platform::kWaitForever).status ==
+         Platform::SendStatus::Sent;
 }
 
 }  // namespace nettest

@@ -8,6 +8,7 @@
 
 #include "fakes/FakeConnection.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "platform/Time.h"
 #include "unit/network/NetworkTestSupport.h"
 
@@ -61,8 +62,8 @@ class ReceiveWithHandlers : public ::testing::Test {
 
 TEST_F(ReceiveWithHandlers, DispatchesRawAndSerializedBodiesThroughShortReads) {
   fake.SetMaxChunk(3);
-  fake.AddBytes(FakeConnection::Frame(1, RawBody(7, -9)));
-  fake.AddBytes(FakeConnection::Frame(5, NamedBody("Ä-job", {1, 2, 3})));
+  fake.AddBytes(Protocol::BuildFrame(1, RawBody(7, -9)));
+  fake.AddBytes(Protocol::BuildFrame(5, NamedBody("Ä-job", {1, 2, 3})));
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));  // ends when the peer closes
   EXPECT_EQ(fake.LastDropReason(), DropReason::PeerClosed);
   ASSERT_EQ(pairs.size(), 1u);
@@ -74,7 +75,7 @@ TEST_F(ReceiveWithHandlers, DispatchesRawAndSerializedBodiesThroughShortReads) {
 }
 
 TEST_F(ReceiveWithHandlers, IgnoresReservedBytesAndTheHighHalfOfTheType) {
-  fake.AddBytes(FakeConnection::Frame(0xABCD000000000001ull, RawBody(1, 2), 0xDEADBEEF));
+  fake.AddBytes(Protocol::BuildFrame(0xABCD000000000001ull, RawBody(1, 2), 0xDEADBEEF));
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(pairs.size(), 1u);
 }
@@ -87,12 +88,12 @@ TEST_F(ReceiveWithHandlers, DropsBadFramesWithoutCallingHandlers) {
     std::size_t leftUnread;
   };
   const Case cases[] = {
-      {"unknown type, body stays unread", FakeConnection::Frame(13, Bytes(6, 0)),
+      {"unknown type, body stays unread", Protocol::BuildFrame(13, Bytes(6, 0)),
        DropReason::UnknownType, 6},
-      {"empty body", FakeConnection::Header(0, 1), DropReason::EmptyBody, 0},
+      {"empty body", Protocol::BuildHeader(0, 1), DropReason::EmptyBody, 0},
       {"truncated header", Bytes(5, 0), DropReason::PeerClosedMidFrame, 0},
-      {"peer gone mid-body", FakeConnection::Header(8, 1), DropReason::PeerClosedMidFrame, 0},
-      {"raw body shorter than its structure", FakeConnection::Frame(1, Bytes(7, 0)),
+      {"peer gone mid-body", Protocol::BuildHeader(8, 1), DropReason::PeerClosedMidFrame, 0},
+      {"raw body shorter than its structure", Protocol::BuildFrame(1, Bytes(7, 0)),
        DropReason::BodyTooShort, 0},
   };
   for (const Case& c : cases) {
@@ -110,7 +111,7 @@ TEST_F(ReceiveWithHandlers, DropsBadFramesWithoutCallingHandlers) {
 }
 
 TEST_F(ReceiveWithHandlers, ReceiveErrorEndsTheLoopAfterItsReport) {
-  fake.AddBytes(FakeConnection::Header(8, 1));
+  fake.AddBytes(Protocol::BuildHeader(8, 1));
   fake.AddFailure(104);
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(fake.LastDropReason(), DropReason::ReceiveError);
@@ -124,11 +125,11 @@ TEST_F(ReceiveWithHandlers, ReceiveErrorEndsTheLoopAfterItsReport) {
 TEST_F(ReceiveWithHandlers, LongerRawBodyIsAcceptedAndNonRawTypeWithoutReaderRefused) {
   Bytes longer = RawBody(3, 4);
   longer.push_back(0xFF);
-  fake.AddBytes(FakeConnection::Frame(1, longer));
+  fake.AddBytes(Protocol::BuildFrame(1, longer));
   FakeConnection noReader;
   bool called = false;
   noReader.SetHandler<Named>(5, [&](Named&) { called = true; });
-  noReader.AddBytes(FakeConnection::Frame(5, NamedBody("x", {})));
+  noReader.AddBytes(Protocol::BuildFrame(5, NamedBody("x", {})));
 
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(pairs.size(), 1u);
@@ -156,13 +157,13 @@ TEST_F(ReceiveWithHandlers, ShortSerializedBodyThrowsOutAfterReleasingEverything
     one.SetDeserializer<Named>(5, &ProcessNamed);
     one.SetHandler<Named>(5, [](Named&) { FAIL() << "handler must not run"; });
     // A string announcing 100 bytes with 2 present.
-    one.AddBytes(FakeConnection::Frame(4, Bytes{100, 0, 0, 0, 'a', 'b'}));
+    one.AddBytes(Protocol::BuildFrame(4, Bytes{100, 0, 0, 0, 'a', 'b'}));
     EXPECT_THROW(one.ReceiveWithHandlers(-1), ByteBufferException);
     EXPECT_EQ(one.LastDropReason(), DropReason::ExceptionThrown);
     EXPECT_EQ(Tracked::live, 0);
     // A vector announcing 0x7FFFFFFF elements in a 13-byte body.
     one.AddBytes(
-        FakeConnection::Frame(5, Bytes{1, 0, 0, 0, 'n', 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4}));
+        Protocol::BuildFrame(5, Bytes{1, 0, 0, 0, 'n', 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4}));
     EXPECT_THROW(one.ReceiveWithHandlers(-1), ByteBufferException);
   }
   EXPECT_EQ(hooks.Allocations(), hooks.Releases());
@@ -173,7 +174,7 @@ TEST_F(ReceiveWithHandlers, HandlerExceptionsLeaveTheLoop) {
   {
     FakeConnection one;
     one.SetHandler<RawPair>(1, [](RawPair&) { throw 42; });
-    one.AddBytes(FakeConnection::Frame(1, RawBody(1, 1)));
+    one.AddBytes(Protocol::BuildFrame(1, RawBody(1, 1)));
     EXPECT_THROW(one.ReceiveWithHandlers(-1), int);
     EXPECT_EQ(one.LastDropReason(), DropReason::ExceptionThrown);
   }
@@ -187,13 +188,13 @@ TEST_F(ReceiveWithHandlers, BodiesAbove32MiBGetABufferOfTheirOwn) {
   std::size_t seen = 0;
   fake.SetHandler<RawPair>(1, [&](RawPair&) { ++seen; });
 
-  fake.AddBytes(FakeConnection::Frame(1, atLimit));
+  fake.AddBytes(Protocol::BuildFrame(1, atLimit));
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(seen, 1u);
   EXPECT_TRUE(hooks.SawSize(33554432));  // the shared buffer
   EXPECT_FALSE(hooks.SawSize(33554433));
 
-  fake.AddBytes(FakeConnection::Frame(1, aboveLimit));
+  fake.AddBytes(Protocol::BuildFrame(1, aboveLimit));
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(seen, 2u);
   EXPECT_TRUE(hooks.SawSize(33554433));
@@ -202,7 +203,7 @@ TEST_F(ReceiveWithHandlers, BodiesAbove32MiBGetABufferOfTheirOwn) {
 TEST_F(ReceiveWithHandlers, ReceiveBufferFailuresAreReportedWithCode8) {
   nettest::CountingHooks hooks;
   hooks.FailSize(33554433);
-  fake.AddBytes(FakeConnection::Header(33554433, 9 + (7ull << 32)));
+  fake.AddBytes(Protocol::BuildHeader(33554433, 9 + (7ull << 32)));
   fake.SetHandler<RawPair>(9, [](RawPair&) {});
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(fake.LastDropReason(), DropReason::OutOfMemory);
@@ -229,7 +230,7 @@ TEST_F(ReceiveWithHandlers, TimeOutZeroReturnsAfterTheFirstSlowMessageMinusOneNe
     pairs.push_back(pair);
     nettest::SpendATick();
   });
-  for (int i = 0; i < 3; ++i) fake.AddBytes(FakeConnection::Frame(1, RawBody(i, i)));
+  for (int i = 0; i < 3; ++i) fake.AddBytes(Protocol::BuildFrame(1, RawBody(i, i)));
   EXPECT_TRUE(fake.ReceiveWithHandlers(0));
   EXPECT_EQ(pairs.size(), 1u);
   EXPECT_EQ(fake.LastDropReason(), DropReason::None);
@@ -240,7 +241,7 @@ TEST_F(ReceiveWithHandlers, TimeOutZeroReturnsAfterTheFirstSlowMessageMinusOneNe
 TEST_F(ReceiveWithHandlers, FrameThatStopsArrivingIsDroppedAfterTheStallLimit) {
   fake.SetFrameStallLimit(50);
   fake.SetHangAtEnd(true);
-  const Bytes frame = FakeConnection::Frame(1, RawBody(1, 2));
+  const Bytes frame = Protocol::BuildFrame(1, RawBody(1, 2));
   fake.AddBytes(Bytes(frame.begin(), frame.begin() + 8));
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(fake.LastDropReason(), DropReason::Stalled);
@@ -258,7 +259,7 @@ TEST_F(ReceiveWithHandlers, FrameThatStopsArrivingIsDroppedAfterTheStallLimit) {
 
 TEST_F(ReceiveWithHandlers, SlowButSteadyFramesAndLongIdleGapsAreServed) {
   fake.SetFrameStallLimit(50);
-  const Bytes frame = FakeConnection::Frame(1, RawBody(5, 6));
+  const Bytes frame = Protocol::BuildFrame(1, RawBody(5, 6));
   // Long quiet before the first byte, then one byte every 49 ms.
   fake.AddBytes(Bytes{frame[0]}, 3600000);
   for (std::size_t i = 1; i < frame.size(); ++i) fake.AddBytes(Bytes{frame[i]}, 49);

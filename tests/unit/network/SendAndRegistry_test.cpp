@@ -7,6 +7,7 @@
 
 #include "fakes/FakeConnection.h"
 #include "messages/ByteBuffer.h"
+#include "messages/MessageHeader.h"
 #include "unit/network/NetworkTestSupport.h"
 
 namespace {
@@ -48,7 +49,7 @@ TEST(SendMsg, SerializedMessageLeavesAsOneFrameWithItsBodySize) {
 
     ByteBuffer body(32, true);
     ProcessAnswer(body, answer);
-    EXPECT_EQ(fake.SendCalls()[0], FakeConnection::Frame(12, body.Release()));
+    EXPECT_EQ(fake.SendCalls()[0], Protocol::BuildFrame(12, body.Release()));
   }
 }
 
@@ -89,7 +90,7 @@ TEST(SendMsg, AnAnswerThatFailsOrStallsEndsTheLoopOnceItsHandlerReturns) {
       // Nothing more goes to a peer that did not take the first answer.
       EXPECT_FALSE(fake.SendMsg(1, &value));
     });
-    for (int i = 0; i < 2; ++i) fake.AddBytes(FakeConnection::Frame(1, Bytes{1, 0, 0, 0}));
+    for (int i = 0; i < 2; ++i) fake.AddBytes(Protocol::BuildFrame(1, Bytes{1, 0, 0, 0}));
     EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
     EXPECT_EQ(fake.LastDropReason(), c.drop);
     EXPECT_FALSE(lastSend);
@@ -121,7 +122,7 @@ TEST(Registry, ReplacingAndDestroyingReleasesEachWrapperOnce) {
     fake.SetHandler<std::int32_t>(1, CountedHandler(&secondLive, &secondCalls));
     EXPECT_EQ(firstLive, 0);
     EXPECT_EQ(secondLive, 1);
-    fake.AddBytes(FakeConnection::Frame(1, Bytes{1, 0, 0, 0}));
+    fake.AddBytes(Protocol::BuildFrame(1, Bytes{1, 0, 0, 0}));
     EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
     EXPECT_EQ(firstCalls, 0);
     EXPECT_EQ(secondCalls, 1);
@@ -149,7 +150,7 @@ TEST(Registry, HandlerTakesTheDeserializerPresentAtItsRegistration) {
   // A deserializer registered for another type is not taken.
   EXPECT_FALSE(fake.SetHandler<std::int32_t>(6, [](std::int32_t&) {}));
 
-  for (std::uint64_t id : {4, 6}) fake.AddBytes(FakeConnection::Frame(id, Bytes{7, 0, 0, 0}));
+  for (std::uint64_t id : {4, 6}) fake.AddBytes(Protocol::BuildFrame(id, Bytes{7, 0, 0, 0}));
   EXPECT_FALSE(fake.ReceiveWithHandlers(-1));
   EXPECT_EQ(seen, (std::vector<std::int32_t>{7, 1007}));
 }
