@@ -27,17 +27,18 @@ install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/vantorel.lua
   DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins COMPONENT runtime)
 
 # Documentation: every package has its copyright and changelog (gzip -9n, as
-# Debian's policy asks); the module writer's manual belongs to the SDK.
+# Debian's policy asks; changelog.gz, as for a package made from its own
+# upstream tree); the module writer's manual belongs to the SDK.
 file(GLOB doc_pages ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
 list(FILTER doc_pages EXCLUDE REGEX "/modules\\.md$")
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${doc_pages} DESTINATION ${VANTOREL_DOC} COMPONENT runtime)
 file(GLOB units ${CMAKE_CURRENT_SOURCE_DIR}/debian/*.service)
 install(FILES ${units} DESTINATION ${VANTOREL_DOC}/examples COMPONENT runtime)
-set(changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
-configure_file(debian/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+set(changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+configure_file(debian/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 add_custom_command(OUTPUT ${changelog}
-  COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
-  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.Debian VERBATIM)
+  COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/packaging/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog VERBATIM)
 add_custom_target(vantorel_changelog ALL DEPENDS ${changelog})
 foreach(component_package runtime:vantorel device_sdk:vantorel-dev)
   string(REPLACE ":" ";" pair ${component_package})
@@ -65,22 +66,22 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "python3")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "tshark")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "driver of a multi-angle spectrophotometer, with a virtual instrument
- The Vantorel driver loads the instrument's device module and serves one
- client at a time on TCP port 8889 (no authentication: allow the port only
- from the machines that must reach it). This package holds the driver and
- its modules in /usr/lib/vantorel, including a virtual instrument that
- behaves like the real one; the command-line client vantorelctl; the Python
- client; a Wireshark dissector of the protocol; documentation and example
- systemd units.")
+The Vantorel driver loads the instrument's device module and serves one
+client at a time on TCP port 8889 (no authentication: allow the port only
+from the machines that must reach it). This package holds the driver and
+its modules in /usr/lib/vantorel, including a virtual instrument that
+behaves like the real one; the command-line client vantorelctl; the Python
+client; a Wireshark dissector of the protocol; documentation and example
+systemd units.")
 set(CPACK_DEBIAN_DEVICE_SDK_PACKAGE_NAME vantorel-dev)
 set(CPACK_DEBIAN_DEVICE_SDK_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVICE_SDK_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_DEVICE_SDK_PACKAGE_RECOMMENDS "vantorel (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_DEVICE_SDK_DESCRIPTION
   "device-module SDK of the Vantorel driver
- Headers and a CMake package (find_package(VantorelDeviceSdk)) for writing
- device modules that the Vantorel driver loads, with the module writer's
- manual.")
+Headers and a CMake package (find_package(VantorelDeviceSdk)) for writing
+device modules that the Vantorel driver loads, with the module writer's
+manual.")
 include(CPack)
 
 # The packages checked (label "package", run by the test command after the

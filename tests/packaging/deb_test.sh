@@ -45,6 +45,9 @@ check "an example systemd unit" test -f "$root/usr/share/doc/vantorel/examples/v
 VANTOREL_SIM_CONNECT_MS=20 VANTOREL_SIM_SAMPLE_MS=20 VANTOREL_SIM_IMAGE_PX=16 \
   "$root/usr/bin/vantorel-driver" </dev/null >"$work/driver.log" 2>&1 &
 driver_pid=$!
+# The driver is ready once its port accepts (a probe that closes at once is
+# an orderly close to the driver).
+for _ in $(seq 300); do (exec 3<>/dev/tcp/127.0.0.1/8889) 2>/dev/null && break; sleep 0.1; done
 ctl() { "$root/usr/bin/vantorelctl" --connect-timeout-ms 10000 "$@"; }
 check "connect usb" ctl connect usb
 check "add-job" ctl add-job "Azure pearl" --make "blue pearl" --samples 2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows installer as a lab uses it.
-#   msi_test.sh tables  MSI WXS VERSION   its tables (msiinfo), every machine
+#   msi_test.sh tables  MSI WXS VERSION BIN  its tables (msiinfo) and the
+#     version resource of every program and module in BIN, on every machine
 #   msi_test.sh install MSI WXS VERSION   under 32-bit Wine, in a fresh prefix:
 #     a silent install, a session from the installed driver with the installed
 #     vantorelctl.exe, an upgrade to a higher version (one entry under the
@@ -10,40 +11,46 @@
 # Exit 0 when every check holds, 1 with the failed checks listed, 77 (skipped)
 # where 32-bit Wine cannot run.
 set -uo pipefail
-mode=$1 msi=$2 wxs=$3 version=$4
+mode=$1 msi=$2 wxs=$3 version=$4 bin=${5:-}
 failures=0
 check() {  # check <description> <command...>
   local what=$1; shift
   if "$@"; then echo "ok    $what"; else echo "FAIL  $what"; failures=$((failures + 1)); fi
 }
-table() { msiinfo export "$msi" "$1" | tail -n +4; }
+table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+tab=$'\t'
 [ -f "$msi" ] || { echo "no installer at $msi: build it with --target msi"; exit 1; }
 
 if [ "$mode" = tables ]; then
   props=$(table Property)
-  check "ProductVersion is $version" grep -qx "ProductVersion	$version" <<<"$props"
-  check "ProductName" grep -qx "ProductName	Vantorel driver" <<<"$props"
+  check "ProductVersion is $version" grep -qx "ProductVersion${tab}$version" <<<"$props"
+  check "ProductName" grep -qx "ProductName${tab}Vantorel driver" <<<"$props"
   files=$(table File | cut -f3)
   for f in vantorel-driver.exe vantorelctl.exe Vantorel_Cpp.dll VantorelDriverCLRGlue.dll Quarn_Cpp.dll \
            README.md modules.md DeviceInterface.h Export.h; do
     check "installs $f" grep -qx "$f" <<<"$files"
   done
-  # Version column of the File table: from each program's version resource.
+  # Programs and modules are versioned files for the installer too.
   while IFS=$'\t' read -r _ _ name _ fileversion _; do
-    case $name in *.exe|*.dll) check "$name carries version $version.0" test "$fileversion" = "$version.0" ;; esac
+    case $name in *.exe|*.dll) check "$name is versioned $version.0 in the File table" test "$fileversion" = "$version.0" ;; esac
   done < <(table File)
+  # Every .exe and .dll of the build carries the version in its resource.
+  shopt -s nullglob
+  binaries=("$bin"/*.exe "$bin"/*.dll)
+  check "version resources of ${#binaries[@]} programs and modules" \
+    /usr/bin/python3 "$(dirname "$0")/version_resources.py" "$version" "${binaries[@]}"
   features=$(table Feature | cut -f1,6)
-  check "feature Driver, on" grep -qx "Driver	1" <<<"$features"
-  check "feature VirtualInstrument, on by default" grep -qx "VirtualInstrument	1" <<<"$features"
-  check "feature Autostart, off by default" grep -qE "^Autostart	([2-9]|[0-9]{2,})$" <<<"$features"
+  check "feature Driver, on" grep -qx "Driver${tab}1" <<<"$features"
+  check "feature VirtualInstrument, on by default" grep -qx "VirtualInstrument${tab}1" <<<"$features"
+  check "feature Autostart, off by default" grep -qE "^Autostart${tab}([2-9]|[0-9]{2,})$" <<<"$features"
   fc=$(table FeatureComponents)
-  check "our Vantorel_Cpp.dll only with VirtualInstrument" grep -qx "VirtualInstrument	Instrument" <<<"$fc"
-  check "the logon entry only with Autostart" grep -qx "Autostart	AutostartValue" <<<"$fc"
+  check "our Vantorel_Cpp.dll only with VirtualInstrument" grep -qx "VirtualInstrument${tab}Instrument" <<<"$fc"
+  check "the logon entry only with Autostart" grep -qx "Autostart${tab}AutostartValue" <<<"$fc"
   check "logon entry starts the installed driver" \
     grep -q $'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run\tVantorel driver\t"\\[INSTALLDIR\\]vantorel-driver.exe"' <(table Registry)
   check "Start-menu shortcuts" test "$(table Shortcut | wc -l)" -ge 3
-  check "major upgrade keeps feature states" grep -qE "	1		WIX_UPGRADE_DETECTED$" <(table Upgrade)
-  check "under Program Files\\Vantorel" grep -qE "^INSTALLDIR	ProgramFilesFolder	Vantorel$" <(table Directory)
+  check "major upgrade keeps feature states" grep -qE "${tab}1${tab}${tab}WIX_UPGRADE_DETECTED$" <(table Upgrade)
+  check "under Program Files\\Vantorel" grep -qx "INSTALLDIR${tab}ProgramFilesFolder${tab}Vantorel" <(table Directory)
   echo "$failures failed check(s)"
   [ "$failures" -eq 0 ]; exit
 fi
@@ -68,15 +75,19 @@ wineserver -p >/dev/null 2>&1
 IFS=. read -r major minor patch <<<"$version"
 next="$major.$minor.$((patch + 1))"
 next_msi=$work/vantorel-$next-win32.msi
-wixl --arch x86 -D Version="$next" -o "$next_msi" "$wxs" || { echo "wixl could not build $next"; exit 1; }
+{ wixl --arch x86 -D Version="$next" -o "$next_msi" "$wxs" &&
+  msibuild "$next_msi" -q "UPDATE File SET Version='$next.0' WHERE File='DriverExe' OR File='CtlExe' OR File='InstrumentDll' OR File='GlueDll' OR File='QuarnDll'"
+} >/dev/null 2>&1 || { echo "wixl could not build the installer of $next"; exit 1; }
 
 msi_run() {  # msi_run <args...>: msiexec, silently; its exit code
   wine msiexec "$@" /qn </dev/null >/dev/null 2>&1
 }
-reg32() { wine reg query "$1" /v "$2" /reg:32 </dev/null 2>/dev/null | tr -d '\r'; }
+reg32() {  # reg32 <key> <name>: the value's data, empty when there is none
+  wine reg query "$1" /v "$2" /reg:32 </dev/null 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z]* *//p"
+}
 install_dir() {
   local dir
-  dir=$(reg32 'HKLM\Software\Vantorel\Driver' InstallDir | sed -n 's/.*REG_SZ *//p')
+  dir=$(reg32 'HKLM\Software\Vantorel\Driver' InstallDir)
   [ -n "$dir" ] && winepath -u "$dir" 2>/dev/null
 }
 entries() { wine uninstaller --list </dev/null 2>/dev/null | tr -d '\r' | grep -c '|||Vantorel driver$'; }
@@ -88,7 +99,8 @@ installed_files() {  # the installer's own files that exist under $1
   done
   echo "$n"
 }
-menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vantorel"
+# The Start-menu folder: all users' or (Wine, as root) the user's own.
+menu_folder() { find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Vantorel' -type d 2>/dev/null | head -n 1; }
 
 # 1. A silent install with the defaults.
 check "msiexec /i $(basename "$msi") /qn exits 0" msi_run /i "$msi"
@@ -96,7 +108,7 @@ dir=$(install_dir)
 check "installed under Program Files\\Vantorel" test -n "$dir" -a -x "$dir/vantorel-driver.exe"
 dir=${dir:-$work/none}
 check "all 7 sampled files installed" test "$(installed_files "$dir")" -eq 7
-check "Start-menu folder" test -e "$menu/Vantorel driver.lnk"
+check "Start-menu folder with the driver" test -e "$(menu_folder)/Vantorel driver.lnk"
 check "no logon entry by default" test -z "$(reg32 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' 'Vantorel driver')"
 check "one entry under installed programs" test "$(entries)" -eq 1
 
@@ -107,6 +119,9 @@ out=$work/azure
 VANTOREL_SIM_CONNECT_MS=20 VANTOREL_SIM_SAMPLE_MS=20 VANTOREL_SIM_IMAGE_PX=16 VANTOREL_SIM_STORE="$store" \
   wine "$dir/vantorel-driver.exe" </dev/null >"$work/driver.log" 2>&1 &
 driver_pid=$!
+# The driver is ready once its port accepts (a probe that closes at once is
+# an orderly close to the driver).
+for _ in $(seq 300); do (exec 3<>/dev/tcp/127.0.0.1/8889) 2>/dev/null && break; sleep 0.1; done
 ctl() { wine "$dir/vantorelctl.exe" --connect-timeout-ms 20000 "$@" </dev/null; }
 check "vantorelctl.exe --version says $version" grep -qx "vantorelctl $version" <(ctl --version | tr -d '\r')
 check "connect usb" ctl connect usb
@@ -131,7 +146,7 @@ check "upgrade kept the user's file" test -s "$dir/notes.txt"
 # 4. Removal: no installed file, shortcut or registry value is left; the user's files are.
 check "msiexec /x /qn exits 0" msi_run /x "$next_msi"
 check "no installed file left" test "$(installed_files "$dir")" -eq 0
-check "no Start-menu folder left" test ! -e "$menu"
+check "no Start-menu folder left" test -z "$(menu_folder)"
 check "no registry value left" test -z "$(reg32 'HKLM\Software\Vantorel\Driver' InstallDir)"
 check "no entry under installed programs" test "$(entries)" -eq 0
 check "removal kept the store file and the user's file" test -s "$dir/instrument.store" -a -s "$dir/notes.txt"
