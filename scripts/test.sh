@@ -158,6 +158,25 @@ if [ "$win_ok" -eq 1 ] && [ "$native_ok" -eq 1 ]; then
   run_ctest wine-integration wine-integration
 fi
 
+# Releases: the Debian packages of the native build, then the Windows
+# installer (its tables everywhere; a silent install in a fresh prefix, a
+# session from the installed driver, an upgrade and a removal where 32-bit
+# Wine runs).
+# release_suite <name> <build preset> <target>: builds the artefact, runs the
+# test preset of the same name; a failed build counts as one failed test.
+release_suite() {
+  local name=$1 preset=$2 target=$3
+  echo "== $name ($target of $preset) at $(elapsed)"
+  if cmake --build --preset "$preset" -j "$JOBS" --target "$target" >"$log_dir/$name.log" 2>&1; then
+    run_ctest "$name" "$name"
+  else
+    tail -n 20 "$log_dir/$name.log"
+    failed=$((failed + 1)); status=1
+  fi
+}
+if [ "$native_ok" -eq 1 ]; then release_suite package default package; fi
+if [ -f build-win/build.ninja ]; then release_suite msi windows msi; fi
+
 # Each fuzz target briefly (regressions surface here; long runs: scripts/fuzz.sh 600).
 echo "== fuzz targets, ${FUZZ_SECONDS:-10} s each, at $(elapsed)"
 if scripts/fuzz.sh "${FUZZ_SECONDS:-10}" >"$log_dir/fuzz.log" 2>&1; then
