@@ -217,6 +217,9 @@ std::int32_t VirtualInstrument::DoJob(Vexil::Device_Cpp::IString& job) {
 }
 
 std::optional<std::string> VirtualInstrument::StopMeasurementLocked() {
+  // Nothing runs and nothing waits for a run to end: no thread is woken, so
+  // that a cancel at rest costs no hand-off to the measuring thread.
+  if (!measuringJob_ && !measureRequested_) return std::nullopt;
   std::optional<std::string> stopped = std::move(measuringJob_);
   measuringJob_.reset();
   measureRequested_ = false;

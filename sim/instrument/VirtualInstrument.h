@@ -20,10 +20,13 @@
 //
 // Threads: every operation may be called from any thread, concurrently; the
 // instrument guards its state with one mutex that is never held while it
-// sleeps, measures or writes the store file. The measuring thread belongs to
-// the object; the destructor stops it (discarding a sample in progress) and
-// releases connects that are still waiting. The module's own instance is
-// never destroyed.
+// sleeps, measures or writes the store file. The measuring thread and the
+// log's forwarding thread (InstrumentLog) belong to the object; the destructor
+// stops them (discarding a sample in progress, forwarding the last lines to
+// the sink, which must outlive the instrument) and releases connects that are
+// still waiting. The short operations (GetState, Cancel at rest, GetJobs,
+// GetLog) take the mutex once and wake no other thread. The module's own
+// instance is never destroyed.
 #pragma once
 
 #include <condition_variable>
