@@ -16,8 +16,9 @@
 // coming and sleeps once the log has been quiet for kStayAwakeMs; only the
 // first line after such a pause wakes it. The sink sees every line exactly
 // once, in the ring's order. A line is in the ring when Write returns, and at
-// the sink at the latest kForwardPeriodMs later (or when Flush, SetSink or the
-// destructor returns); a process killed in between loses it from the sink only.
+// the sink at the latest kForwardPeriodMs later (on Windows, the system
+// timer's tick, about 16 ms), or when Flush, SetSink or the destructor
+// returns; a process killed in between loses it from the sink only.
 //
 // Threads: every member may be called from any thread at the same time. The
 // sink is called without the ring's lock, one call at a time, from the log's
