@@ -73,6 +73,10 @@ class VirtualInstrument final : public Vexil::Device_Cpp::DeviceInterface {
   std::int32_t AddJob(Vexil::Device_Cpp::IJobDescription& job) override;
   std::int32_t DeleteJob(Vexil::Device_Cpp::IString& job) override;
   std::int32_t GetLog(Vexil::Device_Cpp::IUintVector8& log) override;
+
+  // Every log line written so far has reached the driver's sink when this
+  // returns (the module calls it at process exit, see Entry.cpp).
+  void FlushLog() { log_.Flush(); }
   std::int32_t SendUserMessage(Vexil::Device_Cpp::IString32& text) override;
   std::int32_t CorrectExrImage(Vexil::Device_Cpp::IUintVector8& in,
                                Vexil::Device_Cpp::IUintVector8& out,
