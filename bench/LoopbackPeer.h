@@ -1,8 +1,10 @@
 // LoopbackPeer: the raw TCP peer the benchmarks compare the driver with, run
 // as a process of its own like the driver. It listens on an ephemeral
 // loopback port and serves one client connection after the other: it reads
-// `requestSize` bytes, answers them with `answer` (sent from a buffer that
-// stays warm), and repeats until the client closes; then it accepts the next
+// whole request frames (16-byte header: body size, 4 bytes, 8-byte type id;
+// then the body), answers each with the bytes given for its type id (sent
+// from a buffer that stays warm; a type without an answer ends the
+// connection), and repeats until the client closes; then it accepts the next
 // client. TCP_NODELAY is set, as on the driver's connections.
 //
 // Linux only. Threads: the child process is forked from the constructor
@@ -11,15 +13,17 @@
 
 #include <sys/types.h>
 
-#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace bench {
 
 class LoopbackPeer {
  public:
-  LoopbackPeer(std::size_t requestSize, const std::vector<std::uint8_t>& answer);
+  using Answers = std::map<std::uint64_t, std::vector<std::uint8_t>>;  // by request type id
+
+  explicit LoopbackPeer(const Answers& answers);
   ~LoopbackPeer();
   LoopbackPeer(const LoopbackPeer&) = delete;
   LoopbackPeer& operator=(const LoopbackPeer&) = delete;

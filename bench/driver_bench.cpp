@@ -13,11 +13,17 @@
 //       samples (each with a fresh driver; skipped with --memory 0);
 //   (d) a measurement request (MsgGetMeasure) of a 3-sample job, broken down
 //       into device reads, glue, image correction and send (in-process: the
-//       driver's request code with the virtual instrument and the glue).
+//       driver's request code with the virtual instrument and the glue);
+//   (e) small requests of a driver holding a measured job: a cancel and a job
+//       list request, each right after a sample answer (the mixed workload),
+//       and cancels back to back, against the raw peer answering the same
+//       sizes.
 // The driver and raw exchanges alternate, so that both see the same load.
 //
 // Usage: driver_bench [--trips 5000] [--runs 15] [--px 1024] [--pin CPU]
-//                     [--memory 1] [--breakdown-runs 3]
+//                     [--memory 1] [--breakdown-runs 3] [--mixed-rounds 100]
+//                     [--only-mixed 0]
+// --only-mixed 1 runs section (e) alone.
 // --pin CPU puts the benchmark, the driver and the raw peer on that one CPU.
 // With VANTOREL_DRIVER_WINE=<vantorel-driver.exe> (a Windows build) sections
 // (a) and (b) time that driver under Wine; (c) is skipped and (d) is the
@@ -127,7 +133,7 @@ void SmallRequests(int trips, int connections) {
   const Bytes cancel = Protocol::BuildFrame(10, {0});
   DriverProcess driver;
   if (!driver.StartAndWait(Instrument(32))) Fail(driver.Failure());
-  bench::LoopbackPeer peer(cancel.size(), Protocol::BuildFrame(10, Le32(0)));
+  bench::LoopbackPeer peer({{10, Protocol::BuildFrame(10, Le32(0))}});
 
   Pair trip;
   {
@@ -172,7 +178,7 @@ void BulkAnswer(int imagePx, int runs) {
   bench::WireClient toDriver;
   toDriver.Connect(kDriverPort);
   const std::size_t size = toDriver.Exchange(request);  // warm-up, and the size
-  bench::LoopbackPeer peer(request.size(), Protocol::BuildFrame(6, Bytes(size - 16, 0x5A)));
+  bench::LoopbackPeer peer({{6, Protocol::BuildFrame(6, Bytes(size - 16, 0x5A))}});
   bench::WireClient toPeer;
   toPeer.Connect(peer.Port());
   toPeer.Exchange(request);  // warm-up
@@ -256,6 +262,60 @@ void Breakdown(int imagePx, int runs) {
   std::printf("\n");
 }
 
+// (e) Small requests with a measured job: each timed small request follows an
+// untimed sample answer on the same connection; then cancels back to back.
+void MixedRequests(int imagePx, int rounds, int trips) {
+  const Bytes sample = SampleRequest();
+  const Bytes cancel = Protocol::BuildFrame(10, {0});
+  const Bytes jobs = Protocol::BuildFrame(2, {0, 0, 0});
+  DriverProcess driver;
+  vantorel::Client client;
+  PrepareDriver(driver, client, imagePx, 1);
+  client.Close();
+  bench::WireClient toDriver;
+  toDriver.Connect(kDriverPort);
+  const std::size_t sampleSize = toDriver.Exchange(sample);  // warm-up, and the sizes
+  const std::size_t jobsSize = toDriver.Exchange(jobs);
+  bench::LoopbackPeer peer({{6, Protocol::BuildFrame(6, Bytes(sampleSize - 16, 0x5A))},
+                            {10, Protocol::BuildFrame(10, Le32(0))},
+                            {2, Protocol::BuildFrame(2, Bytes(jobsSize - 16, 0))}});
+  bench::WireClient toPeer;
+  toPeer.Connect(peer.Port());
+  for (bench::WireClient* to : {&toDriver, &toPeer}) {  // warm-up
+    for (int i = 0; i < 3; ++i) {
+      to->Exchange(sample);
+      to->Exchange(cancel);
+      to->Exchange(jobs);
+    }
+  }
+
+  Pair afterCancel, afterJobs, quiet;
+  for (int i = 0; i < rounds; ++i) {
+    for (const bool toTheDriver : {true, false}) {
+      bench::WireClient& to = toTheDriver ? toDriver : toPeer;
+      to.Exchange(sample);
+      (toTheDriver ? afterCancel.driver : afterCancel.raw).push_back(to.TimedExchangeUs(cancel));
+      to.Exchange(sample);
+      (toTheDriver ? afterJobs.driver : afterJobs.raw).push_back(to.TimedExchangeUs(jobs));
+    }
+  }
+  constexpr int kBlock = 10;
+  for (int done = 0; done < trips; done += kBlock) {
+    for (int i = 0; i < kBlock; ++i) quiet.driver.push_back(toDriver.TimedExchangeUs(cancel));
+    for (int i = 0; i < kBlock; ++i) quiet.raw.push_back(toPeer.TimedExchangeUs(cancel));
+  }
+  std::printf(
+      "(e) small requests with a measured job (sample answers of %.1f MB, images %d px)\n"
+      "    cancel round trip right after a sample answer, %d each\n",
+      static_cast<double>(sampleSize) / 1e6, imagePx, rounds);
+  PrintPair("us", afterCancel, "<= 1.2x");
+  std::printf("    job list round trip (answer %zu bytes) right after a sample answer, %d each\n",
+              jobsSize, rounds);
+  PrintPair("us", afterJobs, "<= 1.2x");
+  std::printf("    cancel round trip back to back, %zu each\n", quiet.driver.size());
+  PrintPair("us", quiet, "<= 1.2x");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,11 +325,17 @@ int main(int argc, char** argv) {
   const int pin = bench::IntOption(argc, argv, "pin", -1);
   const bool memory = bench::IntOption(argc, argv, "memory", 1) != 0;
   const int breakdownRuns = std::max(1, bench::IntOption(argc, argv, "breakdown-runs", 3));
+  const int mixedRounds = std::max(10, bench::IntOption(argc, argv, "mixed-rounds", 100));
+  const bool onlyMixed = bench::IntOption(argc, argv, "only-mixed", 0) != 0;
   if (pin >= 0 && !bench::PinToCpu(pin)) Fail("cannot pin to CPU " + std::to_string(pin));
   std::printf("driver: %s\nplacement: %s\n\n", integration::DriverExecutable().c_str(),
               bench::Placement(pin).c_str());
   std::fflush(stdout);
 
+  if (onlyMixed) {
+    MixedRequests(imagePx, mixedRounds, std::min(trips, 1000));
+    return 0;
+  }
   SmallRequests(trips, 50);
   std::fflush(stdout);
   BulkAnswer(imagePx, runs);
@@ -277,5 +343,7 @@ int main(int argc, char** argv) {
   // Under Wine the process's peak memory is mostly Wine's own.
   if (memory && !integration::WineMode()) PeakMemory(imagePx);
   Breakdown(imagePx, breakdownRuns);
+  std::fflush(stdout);
+  MixedRequests(imagePx, mixedRounds, std::min(trips, 1000));
   return 0;
 }

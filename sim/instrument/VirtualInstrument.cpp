@@ -217,6 +217,9 @@ std::int32_t VirtualInstrument::DoJob(Vexil::Device_Cpp::IString& job) {
 }
 
 std::optional<std::string> VirtualInstrument::StopMeasurementLocked() {
+  // Nothing runs and nothing waits for a run to end: no thread is woken, so
+  // that a cancel at rest costs no hand-off to the measuring thread.
+  if (!measuringJob_ && !measureRequested_) return std::nullopt;
   std::optional<std::string> stopped = std::move(measuringJob_);
   measuringJob_.reset();
   measureRequested_ = false;
@@ -347,15 +350,16 @@ std::int32_t VirtualInstrument::GetSample(
 }
 
 std::int32_t VirtualInstrument::GetJobs(Vexil::Device_Cpp::JobInfoVector& jobs) {
-  std::vector<JobRecord> snapshot;
   {
+    // Filled under the lock from the records themselves: a copy of every
+    // record would cost more than the measuring thread ever waits here.
     std::lock_guard lock(mutex_);
     if (!connected_) return kNotConnectedCode;
-    snapshot = jobs_.Jobs();
-  }
-  jobs.resize(static_cast<std::uint32_t>(snapshot.size()));
-  for (std::uint32_t i = 0; i < jobs.size() && i < snapshot.size(); ++i) {
-    FillJobInfo(jobs.at(i), snapshot[i]);
+    const std::vector<JobRecord>& records = jobs_.Jobs();
+    jobs.resize(static_cast<std::uint32_t>(records.size()));
+    for (std::uint32_t i = 0; i < jobs.size() && i < records.size(); ++i) {
+      FillJobInfo(jobs.at(i), records[i]);
+    }
   }
   if (config_.faults.getJobsFail) {
     log_.Write(LogLevel::kWarning, "job list read fails (injected fault)");

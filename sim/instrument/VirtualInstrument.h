@@ -20,10 +20,13 @@
 //
 // Threads: every operation may be called from any thread, concurrently; the
 // instrument guards its state with one mutex that is never held while it
-// sleeps, measures or writes the store file. The measuring thread belongs to
-// the object; the destructor stops it (discarding a sample in progress) and
-// releases connects that are still waiting. The module's own instance is
-// never destroyed.
+// sleeps, measures or writes the store file. The measuring thread and the
+// log's forwarding thread (InstrumentLog) belong to the object; the destructor
+// stops them (discarding a sample in progress, forwarding the last lines to
+// the sink, which must outlive the instrument) and releases connects that are
+// still waiting. The short operations (GetState, Cancel at rest, GetJobs,
+// GetLog) take the mutex once and wake no other thread. The module's own
+// instance is never destroyed.
 #pragma once
 
 #include <condition_variable>
@@ -70,6 +73,10 @@ class VirtualInstrument final : public Vexil::Device_Cpp::DeviceInterface {
   std::int32_t AddJob(Vexil::Device_Cpp::IJobDescription& job) override;
   std::int32_t DeleteJob(Vexil::Device_Cpp::IString& job) override;
   std::int32_t GetLog(Vexil::Device_Cpp::IUintVector8& log) override;
+
+  // Every log line written so far has reached the driver's sink when this
+  // returns (the module calls it at process exit, see Entry.cpp).
+  void FlushLog() { log_.Flush(); }
   std::int32_t SendUserMessage(Vexil::Device_Cpp::IString32& text) override;
   std::int32_t CorrectExrImage(Vexil::Device_Cpp::IUintVector8& in,
                                Vexil::Device_Cpp::IUintVector8& out,

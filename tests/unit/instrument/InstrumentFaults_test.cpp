@@ -155,9 +155,9 @@ TEST(InstrumentFaults, SampleFailsAtItsIndexAndTheFirstStateReadPerSampleFails) 
 }
 
 TEST(InstrumentFaults, UnknownWordsAreReportedAndTheRestStillApplies) {
+  RecordingLogger logger;  // outlives the device, which may still forward to it
   VirtualInstrument device(WithFaults(
       "explode=now, getjobs=fail:x ,getsample=fail:8,getsample=fail-at:-1:5,getsample=fail-at:2"));
-  RecordingLogger logger;
   device.SetLogger(&logger);
   EXPECT_TRUE(logger.Contains("W unknown fault 'explode=now'"));
   EXPECT_TRUE(logger.Contains("W fault 'getjobs=fail:x' has no valid code"));

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
 
 #include "InstrumentTestSupport.h"
 #include "sim/instrument/InstrumentLog.h"
@@ -103,6 +107,58 @@ TEST(InstrumentLogRing, ForwardsByLevelAndHoldsLinesUntilASinkArrives) {
   log.Write(LogLevel::kMessage, "after");
   EXPECT_EQ(sink.Lines(), (std::vector<std::string>{"W early", "M m", "E e x"}));
   EXPECT_NE(log.Contents().find(" WARNING early\n"), std::string::npos);
+}
+
+// Records each text and the threads that delivered them.
+class ThreadRecordingSink final : public dv::LogInterface {
+ public:
+  void Message(const char* text) override { Add(text); }
+  void Error(const char* text) override { Add(text); }
+  void Warning(const char* text) override { Add(text); }
+  std::mutex mutex;
+  std::vector<std::string> texts;
+  std::set<std::thread::id> threads;
+
+ private:
+  void Add(const char* text) {
+    std::lock_guard lock(mutex);
+    texts.emplace_back(text);
+    threads.insert(std::this_thread::get_id());
+  }
+};
+
+// Writers never wait for the sink; it still gets every line once, in the
+// ring's order, and Flush hands over whatever is queued.
+TEST(InstrumentLogRing, ForwardsEveryLineInTheRingsOrderOffTheWritersThreads) {
+  ThreadRecordingSink sink;
+  InstrumentLog log;
+  log.SetSink(&sink);
+  std::vector<std::thread> writers;
+  std::set<std::thread::id> writerIds;
+  for (int w = 0; w < 3; ++w) {
+    writers.emplace_back([&log, w] {
+      for (int i = 0; i < 200; ++i) {
+        log.Write(i % 2 ? LogLevel::kMessage : LogLevel::kWarning,
+                  std::to_string(w) + "." + std::to_string(i));
+      }
+    });
+    writerIds.insert(writers.back().get_id());
+  }
+  for (std::thread& writer : writers) writer.join();
+  log.Flush();
+
+  std::vector<std::string> ring;
+  std::istringstream lines(log.Contents());
+  const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (INFO|WARNING) (\d\.\d+))");
+  for (std::string text; std::getline(lines, text);) {
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(text, parts, line)) << text;
+    ring.push_back(parts[2]);
+  }
+  std::lock_guard lock(sink.mutex);
+  EXPECT_EQ(ring.size(), 600u);
+  EXPECT_EQ(sink.texts, ring);
+  for (const std::thread::id id : writerIds) EXPECT_EQ(sink.threads.count(id), 0u);
 }
 
 }  // namespace

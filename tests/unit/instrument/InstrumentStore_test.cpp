@@ -140,8 +140,8 @@ TEST(InstrumentStore, JobsAndSamplesSurviveARestart) {
   }
   EXPECT_FALSE(std::filesystem::exists(config.storePath + ".tmp"));
 
+  RecordingLogger logger;  // outlives the device, which may still forward to it
   VirtualInstrument device(config);
-  RecordingLogger logger;
   device.SetLogger(&logger);
   EXPECT_TRUE(logger.Contains("M restored 2 jobs and 2 measured samples"));
   ASSERT_EQ(device.ConnectUsb(0), 0);
@@ -168,8 +168,8 @@ TEST(InstrumentStore, DamagedFileIsReportedSetAsideAndReplaced) {
                static_cast<std::streamsize>(damaged.size()));
   }
 
+  RecordingLogger logger;  // outlives the device, which may still forward to it
   VirtualInstrument device(config);
-  RecordingLogger logger;
   device.SetLogger(&logger);
   EXPECT_TRUE(logger.Contains("E store '" + config.storePath + "' is damaged"));
   std::vector<std::uint8_t> aside;

@@ -32,12 +32,18 @@ class RecordingLogger final : public dv::LogInterface {
     std::lock_guard lock(mutex_);
     return lines_;
   }
+  // Whether a line of that level holds `part`, waiting up to 5 s for it: the
+  // instrument forwards its lines from a thread of its own.
   bool Contains(const std::string& prefixAndPart) {
     const std::string prefix = prefixAndPart.substr(0, 2);
     const std::string part = prefixAndPart.substr(2);
-    for (const std::string& line : Lines()) {
-      if (line.rfind(prefix, 0) == 0 && line.find(part) != std::string::npos) return true;
-    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+      for (const std::string& line : Lines()) {
+        if (line.rfind(prefix, 0) == 0 && line.find(part) != std::string::npos) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (std::chrono::steady_clock::now() < deadline);
     return false;
   }
 

@@ -308,8 +308,8 @@ TEST(VirtualInstrument, CorrectExrImageMatchesTheSpectrumOrRefusesGarbage) {
 }
 
 TEST(VirtualInstrument, UserMessagesAndOperationsReachLogAndSink) {
+  RecordingLogger logger;  // outlives the device, which may still forward to it
   VirtualInstrument device(FastConfig());
-  RecordingLogger logger;
   ASSERT_EQ(device.SetLogger(&logger), 0);
   ASSERT_EQ(device.ConnectUsb(0), 0);
   const char32_t text[] = {U'h', 0xE9, U' ', 0xD800, U' ', 0x110000, U'\n', U'x', 0};
