@@ -7,7 +7,6 @@
 #include "driver/DriverInvoker.h"
 #include "messages/Protocol.h"
 #include "platform/Event.h"
-#include "platform/Thread.h"
 #include "platform/Time.h"
 
 namespace {
@@ -55,14 +54,14 @@ void DriverInvoker::RunConnect(const char* eventName, bool network, const std::u
   args->hEvent = hEvent;
   if (network && address != nullptr) std::memcpy(args->address, address, sizeof args->address);
 
-  const bool started =
-      hEvent != nullptr && device != nullptr && Platform::StartDetachedThread([args, network] {
-        const std::int32_t code =
-            network ? args->device->ConnectNetwork(args->address) : args->device->ConnectUsb(0);
-        args->result.store(code);
-        args->finished.store(true);
-        args->hEvent->Set();
-      });
+  const bool started = hEvent != nullptr && device != nullptr && startWorker([args, network] {
+                         const std::int32_t code = network
+                                                       ? args->device->ConnectNetwork(args->address)
+                                                       : args->device->ConnectUsb(0);
+                         args->result.store(code);
+                         args->finished.store(true);
+                         args->hEvent->Set();
+                       });
   if (!started) {
     deviceConnected = false;
     AnswerAndReturnLambda(DeviceNotConnectedCode);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "device/DeviceInterface.h"
@@ -20,6 +21,7 @@
 #include "device/VantorelLogger.h"
 #include "network/AcceptConnection.h"
 #include "network/Connection.h"
+#include "platform/Thread.h"
 
 struct VantorelMeasurementsFull;
 struct MsgAnswerGetMeasure;
@@ -91,6 +93,11 @@ class DriverInvoker {
   void (*exitProcess)(int code);
   // Readiness poll pause of the measurement request (tests shorten it).
   std::uint32_t readinessPollMs = 1000;
+  // How a connect request starts its worker: on a detached thread (tests may
+  // run workers on a thread of their own). A replacement runs `work` exactly
+  // once, on another thread or before it returns, or returns false and never
+  // runs it.
+  bool (*startWorker)(std::function<void()> work) = &Platform::StartDetachedThread;
   // Why the last ListenNewConnection failed.
   Network::AcceptFailure acceptFailure;
 

@@ -21,6 +21,18 @@ void FakeConnection::AddFailure(int osError) {
   script.push_back(std::move(step));
 }
 
+void FakeConnection::Rewind() {
+  script.clear();
+  hangAtEnd = false;
+  maxChunk = 0;
+  failSends = false;
+  stallSends = false;
+  sendCalls.clear();
+  bytesRead = 0;
+  timeOuts = 0;
+  RecordSocketError(0);
+}
+
 std::size_t FakeConnection::BytesPending() const {
   std::size_t pending = 0;
   for (const Step& step : script) pending += step.bytes.size() - step.offset;

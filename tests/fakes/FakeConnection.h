@@ -34,6 +34,11 @@ class FakeConnection : public Network::Connection {
   void SetFailSends(bool fail) { failSends = fail; }
   // Every frame sent stalls: the peer takes no byte of it (not reported).
   void SetStallSends(bool stall) { stallSends = stall; }
+  // Starts over with an empty script, the switches above at their defaults,
+  // no recorded sends and zero counters, keeping every registration, so one
+  // connection can serve many scripts. Only for a connection none of whose
+  // sends failed or stalled: the Connection stays broken after those.
+  void Rewind();
 
   // One entry per Send call, the bytes of that call.
   const std::vector<std::vector<std::uint8_t>>& SendCalls() const { return sendCalls; }

@@ -47,6 +47,18 @@ TEST(ConnectRequests, SuccessFailureAndReplacementOfTheSession) {
   EXPECT_FALSE(h.driver.deviceConnected);
 }
 
+TEST(ConnectRequests, WorkerThatCannotStartAnswersNotConnected) {
+  DriverHarness h;
+  h.driver.deviceConnected = true;
+  h.driver.startWorker = [](std::function<void()>) { return false; };
+  h.AddRaw(Protocol::kUsbConnect, UsbBody(2000));
+  const auto frames = h.Serve();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(DriverHarness::Code(frames[0]), DeviceNotConnectedCode);
+  EXPECT_FALSE(h.driver.deviceConnected);
+  EXPECT_EQ(h.device.CountCalls("ConnectUsb"), 0);
+}
+
 TEST(ConnectRequests, NetworkConnectPassesAddressAndIsAnsweredUnderIdOne) {
   DriverHarness h;
   h.AddRaw(Protocol::kNetworkConnect, NetworkBody({192, 168, 7, 21}, 2000));
