@@ -65,6 +65,11 @@ bool Peer::WaitForClose() {
   }
 }
 
+bool Peer::WaitForBytes() {
+  return Platform::WaitReady(socket_, Platform::Readiness::Read, kPatienceMs).status ==
+         Platform::WaitStatus::Ready;
+}
+
 FakeDriver::FakeDriver(std::vector<Script> scripts) {
   Platform::InitSocketLayer();
   const Platform::ListenResult listen = Platform::OpenListeningSocket(0);
