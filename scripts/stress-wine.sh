@@ -101,7 +101,7 @@ suite() {
   local cases
   cases=$(grep -E '^\[  FAILED  \] [^ ]+ \([0-9]+ ms\)$' "$log" | sed -E 's/^\[  FAILED  \] ([^ ]+) .*/\1/' |
     sort -u | tr '\n' ' ')
-  grep -E '^ *[0-9]+ - [^ ]+ \(' "$log" | sed -E 's/^ *[0-9]+ - //' | while read -r entry; do
+  grep -E '^[[:space:]]*[0-9]+ - [^ ]+ \(' "$log" | sed -E 's/^[[:space:]]*[0-9]+ - //' | while read -r entry; do
     echo "FAILED round $round $name: $entry"
   done
   [ -n "$cases" ] && echo "FAILED round $round $name: cases ${cases% }"
