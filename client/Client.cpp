@@ -549,13 +549,21 @@ Status Client::Terminate(std::uint32_t closeTimeoutMs) {
   const MsgTerminate request{};
   Status status = SendFrame(Protocol::kTerminate, RawBody(request));
   if (!status.Ok()) return status;
-  // No answer comes: the driver ends, which closes (or resets) the connection.
+  // No answer comes: the driver reads the request, closes the connection in
+  // order and ends. A reset says that nobody read the request: a driver
+  // closes with unread bytes only when it never took the connection (it sat
+  // in the queue of a listening socket closed meanwhile).
   for (;;) {
     std::uint8_t byte = 0;
     const Platform::IoResult io = Platform::ReceiveSome(socket_, &byte, 1);
-    if (io.status == Platform::IoStatus::PeerClosed || io.status == Platform::IoStatus::Failed) {
+    if (io.status == Platform::IoStatus::PeerClosed) {
       Close();
       return Status{};
+    }
+    if (io.status == Platform::IoStatus::Failed) {
+      return Fail(Failure::Closed,
+                  "the connection was reset without the terminate request being read (the driver "
+                  "was taking another client, or it ended otherwise); try again");
     }
     if (io.status == Platform::IoStatus::Transferred) {
       return Fail(Failure::UnexpectedType, "the driver answered a terminate request");
@@ -567,8 +575,8 @@ Status Client::Terminate(std::uint32_t closeTimeoutMs) {
                                          std::to_string(closeTimeoutMs) + " ms");
     }
     if (wait.status == Platform::WaitStatus::Failed) {
-      Close();
-      return Status{};
+      return Fail(Failure::Closed,
+                  "waiting for the driver to close the connection failed; it may still be running");
     }
   }
 }

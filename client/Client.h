@@ -169,8 +169,12 @@ class Client {
   // the text is not valid UTF-8.
   Status SendUserMessage(const std::string& utf8Text);
   // Id 3. The driver sends no answer and ends: succeeds (code 0) when the
-  // driver closes the connection within closeTimeoutMs; any byte that arrives
-  // instead is Failure::UnexpectedType. The connection is closed afterwards.
+  // driver closes the connection in order within closeTimeoutMs; any byte
+  // that arrives instead is Failure::UnexpectedType. A reset is
+  // Failure::Closed: the request was not read (typically the connection
+  // waited in the queue of a listening socket that the driver closed when it
+  // took another client, and the driver goes on running), so sending it
+  // again is safe. The connection is closed afterwards.
   Status Terminate(std::uint32_t closeTimeoutMs = 10000);
 
   // ---- Raw access for byte-exact tests. ----

@@ -9,10 +9,14 @@
 namespace Network {
 namespace {
 
-// Closes the listening socket on every way out.
+// Closes the listening socket on every way out (unless closed before).
 struct Closer {
   Platform::SocketHandle socket;
-  ~Closer() { Platform::CloseSocket(socket); }
+  ~Closer() { Close(); }
+  void Close() {
+    if (socket != Platform::kInvalidSocket) Platform::CloseSocket(socket);
+    socket = Platform::kInvalidSocket;
+  }
 };
 
 AcceptStep FromListenStep(Platform::ListenStep step) {
@@ -71,6 +75,11 @@ Connection* AcceptConnection(std::uint16_t port, AcceptFailure* failure,
     // passes; the listener stays usable.
     Platform::SleepMs(kAcceptRetryPauseMs);
   }
+  // At once: a client that connects while the listening socket is still open
+  // waits in its queue, sends its request, and is reset when the socket
+  // closes, without a byte read. Every step taken before the close (under
+  // Wine each option is a round trip to the wine server) widens that window.
+  closer.Close();
   // Both are best effort: a socket without them still serves its client.
   Platform::SetNoDelay(client, true);
   Platform::SetKeepAlive(client, {true, kKeepAliveIdleMs, kKeepAliveIntervalMs, kKeepAliveProbes});

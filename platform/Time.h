@@ -7,8 +7,10 @@
 
 namespace Platform {
 
-// Milliseconds since an arbitrary fixed point (system start on Windows);
-// monotonic, never wraps in practice (64 bits).
+// Milliseconds since an arbitrary fixed point (about system start); monotonic,
+// exact to the millisecond on both targets (CLOCK_MONOTONIC, the Windows
+// performance counter), read without a system service that could lag behind
+// (under Wine the tick count does), never wraps in practice (64 bits).
 std::uint64_t TickCountMs();
 
 // Blocks the calling thread for at least `ms` milliseconds.

@@ -106,16 +106,21 @@ NATIVE_CONFIG=(-DVANTOREL_WIN_DRIVER="$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.
 
 # Prepares the Wine prefix and keeps one wine server for the whole run (a
 # server that exits between two programs can reset the next one's
-# connection). The first program of a fresh prefix starts Wine's own helper
-# processes, which inherit its standard handles: started here, with nothing
-# attached, they cannot hold a test's output pipe open after the test ended.
+# connection, and a new one is busy starting Wine's services). The persistent
+# server is started first: once wineboot has started a server, "wineserver
+# -p" finds it running and changes nothing, and that server ends a few
+# seconds after the last program. The first program of a fresh prefix starts
+# Wine's own helper processes, which inherit its standard handles: started
+# here, with nothing attached, they cannot hold a test's output pipe open
+# after the test ended.
 start_wine() {
+  mkdir -p "$WINEPREFIX"  # the server needs the folder; wineboot fills it
   if [ "$WIN32_RUNS" -eq 1 ]; then
-    wineboot -i >/dev/null 2>&1 || true
     wineserver -p >/dev/null 2>&1 || true
+    wineboot -i >/dev/null 2>&1 || true
   else
-    /usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1 || true
     /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 || true
+    /usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1 || true
   fi
   "$WINE_LOADER" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }

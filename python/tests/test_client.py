@@ -2,6 +2,9 @@
 when VANTOREL_DRIVER is set (see harness.py)."""
 
 import math
+import select
+import socket
+import threading
 import time
 import unittest
 
@@ -164,6 +167,31 @@ class TerminateTest(DriverTestCase):
             time.sleep(0.05)
             with self.assertRaises(ConnectionRefusedError):
                 vantorel.Client(port=self.port, timeout=1)
+
+
+class TerminateResetTest(unittest.TestCase):
+    def test_a_reset_connection_is_not_a_terminated_driver(self):
+        # The connection is taken but never read, then closed with the request
+        # unread, which resets it: as a driver does with a connection that
+        # waited in the queue of a listening socket it closed.
+        server = socket.create_server(("127.0.0.1", 0))
+
+        def reset_unread():
+            conn, _ = server.accept()
+            select.select([conn], [], [], 5)
+            conn.close()
+
+        peer = threading.Thread(target=reset_unread)
+        peer.start()
+        try:
+            c = vantorel.Client(port=server.getsockname()[1], timeout=5)
+            with self.assertRaises(vantorel.ProtocolError) as raised:
+                c.terminate()
+            self.assertIn("try again", str(raised.exception))
+            self.assertTrue(c.closed)
+        finally:
+            peer.join(5)
+            server.close()
 
 
 if __name__ == "__main__":

@@ -127,14 +127,20 @@ class Client:
 
     def terminate(self) -> None:
         """Ends the driver process. There is no answer: returns once the driver
-        has closed the connection; raises ProtocolError if it sends anything
-        instead or keeps the connection open beyond the time-out."""
+        has read the request and closed the connection in order; raises
+        ProtocolError if it sends anything instead, keeps the connection open
+        beyond the time-out, or the connection is reset. A reset means that
+        nobody read the request (the connection waited in the queue of a
+        listening socket that the driver closed when it took another client):
+        the driver goes on running, and sending it again is safe."""
         self._send(m.frame(m.TERMINATE, m.empty()))
         sock = self._live()
         try:
             data = sock.recv(1)
-        except ConnectionResetError:
-            data = b""  # as good as an orderly close here
+        except ConnectionResetError as e:
+            self._fail("the connection was reset without the terminate request being read "
+                       "(the driver was taking another client, or it ended otherwise); "
+                       "try again", e)
         except socket.timeout as e:
             self._fail(f"connection still open {sock.gettimeout()} s after terminate", e)
         except OSError as e:

@@ -32,6 +32,11 @@ bool Peer::SendCode(std::uint64_t type, std::int32_t code) {
 
 bool Peer::WaitForClose() { return wire_.WaitClosed(kPatienceMs); }
 
+bool Peer::WaitForBytes() {
+  return Platform::WaitReady(socket_, Platform::Readiness::Read, kPatienceMs).status ==
+         Platform::WaitStatus::Ready;
+}
+
 FakeDriver::FakeDriver(std::vector<Script> scripts) {
   Platform::InitSocketLayer();
   const Platform::ListenResult listen = Platform::OpenListeningSocket(0);

@@ -37,6 +37,10 @@ class Peer {
   bool SendCode(std::uint64_t type, std::int32_t code);
   // Waits until the client closes its end (up to 10 s); true when it did.
   bool WaitForClose();
+  // Waits until bytes from the client have arrived (up to 10 s), reading
+  // none: a script that returns then resets the connection, as a driver does
+  // that closes a listening socket with the connection still in its queue.
+  bool WaitForBytes();
 
  private:
   RawClient wire_;
