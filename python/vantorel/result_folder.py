@@ -58,31 +58,32 @@ class SampleStatistics:
 
 def sample_statistics(samples: Sequence[Measurement]) -> SampleStatistics:
     """The spread of the samples' L*a*b* per geometry; non-finite values are
-    left out, as the C++ writer does."""
-    values: Dict[str, List[List[float]]] = {}
+    left out. Computed as vantorelctl computes it (Welford's running mean and
+    sum of squares, in sample order), so that both write the same numbers."""
+    running: Dict[str, List[List[float]]] = {}  # per component: n, mean, m2, lo, hi
     for sample in samples:
         for g in sample:
             if g.lab is None:
                 continue
-            components = values.setdefault(g.name, [[], [], []])
-            for c, v in enumerate(g.lab):
-                if math.isfinite(v):
-                    components[c].append(float(v))
+            components = running.setdefault(g.name, [[0, 0.0, 0.0, 0.0, 0.0] for _ in range(3)])
+            for r, v in zip(components, g.lab):
+                if not math.isfinite(v):
+                    continue
+                if r[0] == 0:
+                    r[3] = r[4] = v
+                else:
+                    r[3], r[4] = min(r[3], v), max(r[4], v)
+                r[0] += 1
+                delta = v - r[1]
+                r[1] += delta / r[0]
+                r[2] += delta * (v - r[1])
     stats = SampleStatistics(len(samples))
-    for name, components in values.items():
+    for name, components in running.items():
         stats.geometries[name] = LabSpread(
-            tuple(_stdev(v) for v in components),
-            tuple(max(v) - min(v) if v else None for v in components),
+            tuple(math.sqrt(r[2] / (r[0] - 1)) if r[0] >= 2 else None for r in components),
+            tuple(r[4] - r[3] if r[0] >= 1 else None for r in components),
         )
     return stats
-
-
-def _stdev(values: List[float]) -> Optional[float]:
-    n = len(values)
-    if n < 2:
-        return None
-    mean = sum(values) / n
-    return math.sqrt(sum((v - mean) ** 2 for v in values) / (n - 1))
 
 
 # --- values as the C++ writer formats them ------------------------------
