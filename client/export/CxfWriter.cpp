@@ -78,7 +78,11 @@ std::string ToCxf(const ExportRequest& request) {
       IsoUtcTime(request.created.value_or(std::chrono::system_clock::now()));
   const std::vector<MeasuredGeometry> geometries = MeasuredGeometries(request.data);
   std::string description = "Job " + request.job;
-  if (request.sampleIndex) description += ", sample " + std::to_string(*request.sampleIndex);
+  if (request.sampleIndex) {
+    description += ", sample " + std::to_string(*request.sampleIndex);
+  } else if (const std::optional<std::size_t> count = SampleCountOf(request)) {
+    description += ", mean of " + std::to_string(*count) + (*count == 1 ? " sample" : " samples");
+  }
 
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   out += "<cc:CxF xmlns:cc=\"http://colorexchangeformat.com/CxF3-core\">\n";

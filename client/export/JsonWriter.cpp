@@ -24,17 +24,31 @@ double Shortest(float value) {
   return out;
 }
 
+// {"L", "a", "b"} of a spread's values, null for each one not known; null
+// for no spread at all.
+nlohmann::ordered_json SpreadObject(const LabSpread* spread,
+                                    const std::array<std::optional<double>, 3> LabSpread::*member) {
+  using json = nlohmann::ordered_json;
+  if (spread == nullptr) return nullptr;
+  const auto& values = spread->*member;
+  const auto value = [](const std::optional<double>& v) { return v ? json(*v) : json(nullptr); };
+  return {{"L", value(values[0])}, {"a", value(values[1])}, {"b", value(values[2])}};
+}
+
 }  // namespace
 
 std::string ToJson(const ExportRequest& request) {
   using json = nlohmann::ordered_json;
   json root = json::object();
   root["format"] = "vantorel-result";
-  root["version"] = 1;
+  root["version"] = 2;
+  root["writer"] = "vantorelctl";
   root["job"] = request.job;
   root["result"] = request.result;
   root["sample"] = request.sampleIndex ? json(*request.sampleIndex) : json(nullptr);
   root["created"] = IsoUtcTime(request.created.value_or(std::chrono::system_clock::now()));
+  const std::optional<std::size_t> sampleCount = SampleCountOf(request);
+  root["sampleCount"] = sampleCount ? json(*sampleCount) : json(nullptr);
 
   json wavelengths = json::array();
   for (std::size_t i = 0; i < kSpectrumValueCount; ++i) wavelengths.push_back(WavelengthNm(i));
@@ -56,6 +70,9 @@ std::string ToJson(const ExportRequest& request) {
     g["lab"] = {{"L", Shortest(values.lab[0])},
                 {"a", Shortest(values.lab[1])},
                 {"b", Shortest(values.lab[2])}};
+    const LabSpread* spread = SpreadOf(request, entry.geometry.angle);
+    g["stdev"] = SpreadObject(spread, &LabSpread::stdev);
+    g["range"] = SpreadObject(spread, &LabSpread::range);
     json texture = nullptr;
     if (const auto image = request.data->images.find(entry.geometry.angle);
         image != request.data->images.end()) {

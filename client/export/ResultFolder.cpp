@@ -47,7 +47,7 @@ ExportResult WriteResultFolder(const std::filesystem::path& dir, const ExportReq
                               " record(s) of an unknown geometry were skipped");
   }
   if (!write("result.json", ToJson(request)) || !write("spectra.csv", ToSpectraCsv(request.data)) ||
-      !write("lab.csv", ToLabCsv(request.data)) || !write("result.cxf", ToCxf(request)) ||
+      !write("lab.csv", ToLabCsv(request)) || !write("result.cxf", ToCxf(request)) ||
       !write("spectra.svg", ToSvg(request))) {
     return fail();
   }

@@ -12,8 +12,8 @@ namespace vantorel::exporter {
 
 namespace {
 
-constexpr double kWidth = 960, kHeight = 600;
-constexpr double kLeft = 80, kTop = 60, kRight = kWidth - 190, kBottom = kHeight - 70;
+constexpr double kWidth = 980, kHeight = 600;
+constexpr double kLeft = 80, kTop = 60, kRight = kWidth - 210, kBottom = kHeight - 70;
 
 // Eleven well-separated colours, indexed by SpectrumAngle.
 constexpr std::array<const char*, kSpectrumAngleCount> kPalette = {
@@ -65,9 +65,31 @@ void Line(std::string& out, double x1, double y1, double x2, double y2, const st
          Num(y2) + "\" " + style + "/>\n";
 }
 
+// The line of a geometry. Mirrored geometries (r15as-15 and r15as15, ...)
+// reflect almost alike, so their curves lie on top of each other: the
+// negative aspecular angles are dotted (15 degree illumination) or dash-dotted
+// (45 degree) and drawn last, so that the curve beneath shows between the
+// dots in its own colour. Positive angles: solid for 15 degree illumination,
+// dashed for 45 degree.
+enum class Stroke { kSolid, kDashed, kDotted, kDashDotted };
+
+Stroke StrokeOf(const GeometryInfo& g) {
+  if (g.aspecularDeg < 0) return g.incidenceDeg == 15 ? Stroke::kDotted : Stroke::kDashDotted;
+  return g.incidenceDeg == 15 ? Stroke::kSolid : Stroke::kDashed;
+}
+
 std::string StrokeStyle(const GeometryInfo& g) {
-  std::string style = std::string("stroke=\"") + GeometryColour(g.angle) + "\" stroke-width=\"2\"";
-  if (g.incidenceDeg != 15) style += " stroke-dasharray=\"9 4\"";
+  std::string style = std::string("stroke=\"") + GeometryColour(g.angle) + "\"";
+  switch (StrokeOf(g)) {
+    case Stroke::kSolid:
+      return style + " stroke-width=\"2\"";
+    case Stroke::kDashed:
+      return style + " stroke-width=\"2\" stroke-dasharray=\"10 5\"";
+    case Stroke::kDotted:
+      return style + " stroke-width=\"3.5\" stroke-linecap=\"round\" stroke-dasharray=\"0.1 7\"";
+    case Stroke::kDashDotted:
+      return style + " stroke-width=\"3\" stroke-linecap=\"round\" stroke-dasharray=\"8 6 0.1 6\"";
+  }
   return style;
 }
 
@@ -135,8 +157,13 @@ std::string ToSvg(const ExportRequest& request) {
   Text(out, 24, midY, "middle", "Reflectance (%)",
        " transform=\"rotate(-90 24 " + Num(midY) + ")\"");
 
-  // Curves; a non-finite value ends a segment.
-  for (const MeasuredGeometry& entry : geometries) {
+  // Curves, the broken ones over the others; a non-finite value ends a
+  // segment.
+  std::vector<MeasuredGeometry> drawOrder = geometries;
+  std::stable_sort(drawOrder.begin(), drawOrder.end(), [](const auto& x, const auto& y) {
+    return StrokeOf(x.geometry) < StrokeOf(y.geometry);
+  });
+  for (const MeasuredGeometry& entry : drawOrder) {
     std::string path;
     bool pen = false;
     for (std::size_t i = 0; i < kSpectrumValueCount; ++i) {
@@ -168,8 +195,12 @@ std::string ToSvg(const ExportRequest& request) {
     y += 22;
   }
   if (!geometries.empty()) {
-    Text(out, legendX, y + 14, "start", "solid: 15\u00B0 illumination", " font-size=\"12\"");
-    Text(out, legendX, y + 30, "start", "dashed: 45\u00B0 illumination", " font-size=\"12\"");
+    const char* notes[] = {"15\u00B0 illumination: solid,", "dotted at negative aspecular",
+                           "45\u00B0 illumination: dashed,", "dash-dotted at negative"};
+    for (const char* note : notes) {
+      y += 16;
+      Text(out, legendX, y, "start", note, " font-size=\"11\"");
+    }
   }
   out += "</svg>\n";
   return out;

@@ -21,6 +21,9 @@ std::string ToTi3(const ExportRequest& request, const GeometryInfo& geometry,
   if (request.sampleIndex) {
     out += "KEYWORD \"SAMPLE_INDEX\"\n";
     out += "SAMPLE_INDEX \"" + std::to_string(*request.sampleIndex) + "\"\n";
+  } else if (const std::optional<std::size_t> count = SampleCountOf(request)) {
+    out += "KEYWORD \"SAMPLE_COUNT\"\n";
+    out += "SAMPLE_COUNT \"" + std::to_string(*count) + "\"\n";
   }
   out += "DEVICE_CLASS \"OUTPUT\"\n";
   out += "SPECTRAL_BANDS \"" + std::to_string(kSpectrumValueCount) + "\"\n";

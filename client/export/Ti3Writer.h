@@ -5,7 +5,9 @@
 // percent (SPECTRAL_NORM 100), with DEVICE_CLASS "OUTPUT" and the spectral
 // band keywords, which is what spec2cie needs to compute XYZ and L*a*b*.
 // The job name goes into DESCRIPTOR, the geometry into the declared keyword
-// MEASUREMENT_GEOMETRY, the sample (when there is one) into SAMPLE_INDEX.
+// MEASUREMENT_GEOMETRY, the sample (when there is one) into SAMPLE_INDEX,
+// the number of samples a combined measurement is the mean of (when known)
+// into SAMPLE_COUNT.
 //
 // Threads: pure function; safe from any thread.
 #pragma once

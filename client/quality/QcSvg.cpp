@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <string_view>
 
 #include "client/export/TextFormat.h"
 
 namespace vantorel::quality {
 namespace {
 
-constexpr double kWidth = 1120, kHeight = 560;
-// Bar panel and a*b* panel.
-constexpr double kBarLeft = 70, kBarRight = 560, kTop = 80, kBottom = 440;
-constexpr double kPlaneLeft = 640, kPlaneSize = 360;
-
-constexpr const char* kPalette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
-                                    "#9467bd", "#8c564b", "#e377c2", "#555555",
-                                    "#bcbd22", "#17becf", "#000000"};
+constexpr double kWidth = 1220, kHeight = 560;
+// The bar chart; the a*b* panels are right of it.
+constexpr double kBarLeft = 70, kBarRight = 540, kTop = 80, kBottom = 440;
 
 std::string Num(double v) { return exporter::FormatFixed(v, 2); }
 
@@ -94,65 +91,191 @@ void Bars(std::string& out, const Comparison& c) {
   out += Text(kBarLeft + 36, kHeight - 36, "start", "tolerance");
 }
 
-void Plane(std::string& out, const Comparison& c) {
-  double extent = 5.0;
+// The a*b* panels: a grid of cells right of the bars, one per compared
+// geometry and a last one that explains the marks.
+constexpr double kPanelLeft = 600, kPanel = 132, kCellWidth = 148, kCellHeight = 182;
+constexpr int kPanelColumns = 4;
+constexpr const char* kToleranceStyle =
+    "stroke=\"#b71c1c\" stroke-width=\"1.5\" stroke-dasharray=\"5 3\" fill=\"none\"";
+constexpr const char* kBatchToleranceStyle =
+    "stroke=\"#e57373\" stroke-width=\"1.5\" stroke-linecap=\"round\" "
+    "stroke-dasharray=\"0.1 3\" fill=\"none\"";
+
+std::string Signed(double v) {
+  const std::string text = exporter::FormatFixed(v, 2);
+  return text.starts_with('-') || text == "0.00" ? text : "+" + text;
+}
+
+// Cells fill the rows of kPanelColumns from left to right.
+double PanelTop(int cell) {
+  const int row = cell / kPanelColumns;
+  return kTop - 10 + kCellHeight * row;
+}
+double PanelLeft(int cell) {
+  const int column = cell % kPanelColumns;
+  return kPanelLeft + kCellWidth * column;
+}
+
+// Half the width of a panel, in a*b* units, for a batch `offset` away from
+// the standard and a tolerance contour reaching `contour` along either axis.
+double PanelExtent(double da, double db, double contour) {
+  const double need = std::max(std::abs(da), std::abs(db)) * 1.25;
+  // A difference of 0.3 or more spans at least a sixth of the half-width.
+  const double limit = 6.0 * std::max(std::hypot(da, db), 0.3);
+  return std::max({need, std::min(contour * 1.15, limit), 0.05});
+}
+
+void Panel(std::string& out, int cell, const ComparisonRow& row, colour::Formula formula) {
+  const double left = PanelLeft(cell), top = PanelTop(cell) + 20;
+  const colour::Lab& s = *row.standard;
+  const double da = row.batch->a - s.a, db = row.batch->b - s.b;
+  const auto contour = ToleranceContour(formula, s, row.tolerance);
+  double reach = 0.0, nearest = std::numeric_limits<double>::infinity();
+  for (const auto& [x, y] : contour) {
+    reach = std::max({reach, std::abs(x), std::abs(y)});
+    nearest = std::min(nearest, std::max(std::abs(x), std::abs(y)));
+  }
+  const double extent = PanelExtent(std::isfinite(da) ? da : 0, std::isfinite(db) ? db : 0, reach);
+  const double cx = left + kPanel / 2, cy = top + kPanel / 2, scale = kPanel / 2 / extent;
+  const auto px = [&](double offset) { return cx + std::clamp(offset, -extent, extent) * scale; };
+  const auto py = [&](double offset) { return cy - std::clamp(offset, -extent, extent) * scale; };
+  const bool pass = row.status == RowStatus::kPass;
+  const std::string colour = pass ? "#2e7d32" : "#c62828";
+
+  out += Text(left, top - 6, "start", row.geometry, " font-size=\"12\" font-weight=\"bold\"");
+  out += Text(left + kPanel, top - 6, "end", exporter::FormatFixed(row.deltaE, 2),
+              " font-size=\"12\" fill=\"" + colour + "\"");
+  const std::string clip = "panel" + std::to_string(cell);
+  out += "  <clipPath id=\"" + clip + "\"><rect x=\"" + Num(left) + "\" y=\"" + Num(top) +
+         "\" width=\"" + Num(kPanel) + "\" height=\"" + Num(kPanel) + "\"/></clipPath>\n";
+  const double step = Step(2 * extent);
+  for (double v = std::ceil(-extent / step) * step; v <= extent; v += step) {
+    const bool axis = std::abs(v) < step * 1e-6;
+    const std::string style = axis ? "stroke=\"#bbbbbb\"" : "stroke=\"#eeeeee\"";
+    out += Line(px(v), top, px(v), top + kPanel, style);
+    out += Line(left, py(v), left + kPanel, py(v), style);
+  }
+  out += "  <rect x=\"" + Num(left) + "\" y=\"" + Num(top) + "\" width=\"" + Num(kPanel) +
+         "\" height=\"" + Num(kPanel) + "\" fill=\"none\" stroke=\"#000000\"/>\n";
+  const auto outline = [&](const std::vector<std::pair<double, double>>& points,
+                           const std::string& kind, const char* style) {
+    if (points.empty()) return;
+    std::string path;
+    for (const auto& [x, y] : points) {
+      path += (path.empty() ? "M" : " L") + Num(cx + x * scale) + " " + Num(cy - y * scale);
+    }
+    out += "  <path class=\"" + kind + "\" d=\"" + path + " Z\" clip-path=\"url(#" + clip + ")\" " +
+           style + "/>\n";
+  };
+  if (std::isfinite(row.components.dL) && std::abs(row.components.dL) > 1e-9) {
+    outline(ToleranceContour(formula, s, row.tolerance, 72, row.components.dL), "tolerance-batch",
+            kBatchToleranceStyle);
+  }
+  if (!contour.empty()) {
+    outline(contour, "tolerance", kToleranceStyle);
+    if (nearest > extent) {
+      out += Text(left + kPanel - 4, top + kPanel - 5, "end", "tolerance outside",
+                  " font-size=\"10\" fill=\"#b71c1c\"");
+    }
+  }
+  out += Line(cx, cy, px(da), py(db), "stroke=\"" + colour + "\" stroke-width=\"1.5\"");
+  out += "  <circle class=\"standard\" cx=\"" + Num(cx) + "\" cy=\"" + Num(cy) +
+         "\" r=\"4.5\" fill=\"#ffffff\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
+  out += "  <circle class=\"batch\" cx=\"" + Num(px(da)) + "\" cy=\"" + Num(py(db)) +
+         "\" r=\"3.5\" fill=\"" + colour + "\"/>\n";
+  out += Text(left, top + kPanel + 14, "start",
+              "dL* " + Signed(row.components.dL) + "   grid " +
+                  exporter::FormatFixed(step, step < 0.1 ? 2 : (step < 1 ? 1 : 0)),
+              " font-size=\"11\" fill=\"#444444\"");
+}
+
+// The last cell: what the marks of the panels mean.
+void PanelKey(std::string& out, int cell, const Comparison& c) {
+  const double left = PanelLeft(cell), top = PanelTop(cell) + 20;
+  const std::string label = colour::FormulaLabel(c.formula);
+  const std::pair<const char*, std::string> lines[] = {
+      {"", "a*b* per geometry,"},       {"", "centred on the standard"},
+      {"", "(+a* right, +b* up)"},      {"standard", "standard"},
+      {"batch", "batch (green: pass)"}, {"tolerance", label + " tolerance"},
+      {"", "at the standard's L*,"},    {"tolerance-batch", "at the batch's L*"},
+  };
+  double y = top + 8;
+  for (const auto& [markName, text] : lines) {
+    const std::string_view mark = markName;
+    if (mark == "standard") {
+      out += "  <circle cx=\"" + Num(left + 6) + "\" cy=\"" + Num(y - 4) +
+             "\" r=\"4.5\" fill=\"#ffffff\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
+    } else if (mark == "batch") {
+      out += "  <circle cx=\"" + Num(left + 6) + "\" cy=\"" + Num(y - 4) +
+             "\" r=\"3.5\" fill=\"#2e7d32\"/>\n";
+    } else if (mark == "tolerance") {
+      out += Line(left, y - 4, left + 14, y - 4, kToleranceStyle);
+    } else if (mark == "tolerance-batch") {
+      out += Line(left, y - 4, left + 14, y - 4, kBatchToleranceStyle);
+    }
+    out += Text(left + (mark.empty() ? 0 : 20), y, "start", text, " font-size=\"11\"");
+    y += 17;
+  }
+}
+
+// Draws the panels; returns the y below the last one.
+double Panels(std::string& out, const Comparison& c) {
+  int cell = 0;
   for (const ComparisonRow& row : c.rows) {
-    for (const auto& lab : {row.standard, row.batch}) {
-      if (lab && std::isfinite(lab->a) && std::isfinite(lab->b)) {
-        extent = std::max({extent, std::abs(lab->a), std::abs(lab->b)});
-      }
-    }
+    if (!row.standard || !row.batch) continue;
+    Panel(out, cell++, row, c.formula);
   }
-  const double step = Step(extent * 2.2);
-  extent = std::ceil(extent * 1.1 / step) * step;
-  const double cx = kPlaneLeft + kPlaneSize / 2, cy = kTop + kPlaneSize / 2;
-  const auto px = [&](double a) { return cx + std::clamp(a / extent, -1.0, 1.0) * kPlaneSize / 2; };
-  const auto py = [&](double b) { return cy - std::clamp(b / extent, -1.0, 1.0) * kPlaneSize / 2; };
-  for (double v = -extent; v <= extent + step / 2; v += step) {
-    out += Line(px(v), kTop, px(v), kTop + kPlaneSize, "stroke=\"#eeeeee\"");
-    out += Line(kPlaneLeft, py(v), kPlaneLeft + kPlaneSize, py(v), "stroke=\"#eeeeee\"");
-  }
-  out += "  <rect x=\"" + Num(kPlaneLeft) + "\" y=\"" + Num(kTop) + "\" width=\"" +
-         Num(kPlaneSize) + "\" height=\"" + Num(kPlaneSize) +
-         "\" fill=\"none\" stroke=\"#000000\"/>\n";
-  out += Line(cx, kTop, cx, kTop + kPlaneSize, "stroke=\"#888888\"");
-  out += Line(kPlaneLeft, cy, kPlaneLeft + kPlaneSize, cy, "stroke=\"#888888\"");
-  out += Text(kPlaneLeft + kPlaneSize - 4, cy - 6, "end", "+a*");
-  out += Text(cx + 6, kTop + 14, "start", "+b*");
-  out += Text(
-      kPlaneLeft, kTop + kPlaneSize + 18, "start",
-      "grid " + exporter::FormatFixed(step, step < 1 ? 1 : 0) + "; o standard, \xE2\x97\x8F batch",
-      " font-size=\"12\"");
-  for (std::size_t i = 0; i < c.rows.size(); ++i) {
-    const ComparisonRow& row = c.rows[i];
-    const std::string colour = kPalette[i % std::size(kPalette)];
-    if (row.standard && row.batch) {
-      out += Line(px(row.standard->a), py(row.standard->b), px(row.batch->a), py(row.batch->b),
-                  "stroke=\"" + colour + "\"");
-    }
-    if (row.standard) {
-      out += "  <circle cx=\"" + Num(px(row.standard->a)) + "\" cy=\"" + Num(py(row.standard->b)) +
-             "\" r=\"5\" fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
-    }
-    if (row.batch) {
-      out += "  <circle cx=\"" + Num(px(row.batch->a)) + "\" cy=\"" + Num(py(row.batch->b)) +
-             "\" r=\"3.5\" fill=\"" + colour + "\"/>\n";
-    }
-    const double ly = kTop + 14 + 18 * static_cast<double>(i);
-    const double lx = kPlaneLeft + kPlaneSize + 24;
-    out += "  <circle cx=\"" + Num(lx) + "\" cy=\"" + Num(ly - 4) + "\" r=\"4\" fill=\"" + colour +
-           "\"/>\n";
-    out += Text(lx + 10, ly, "start", row.geometry, " font-size=\"12\"");
-  }
+  PanelKey(out, cell, c);
+  return PanelTop(cell) + kCellHeight;
 }
 
 }  // namespace
 
+std::vector<std::pair<double, double>> ToleranceContour(colour::Formula formula,
+                                                        const colour::Lab& standard,
+                                                        double tolerance, int directions,
+                                                        double dL) {
+  std::vector<std::pair<double, double>> out;
+  if (!std::isfinite(tolerance) || tolerance <= 0 || directions <= 0 || !std::isfinite(dL) ||
+      !std::isfinite(standard.l) || !std::isfinite(standard.a) || !std::isfinite(standard.b)) {
+    return out;
+  }
+  const double l = standard.l + dL;
+  // Where the lightness difference alone uses up the tolerance, nothing in
+  // the plane passes.
+  if (!(colour::DeltaE(formula, standard, {l, standard.a, standard.b}) < tolerance)) return out;
+  constexpr double kPi = 3.14159265358979323846;
+  for (int i = 0; i < directions; ++i) {
+    const double angle = 2 * kPi * i / directions, ca = std::cos(angle), sa = std::sin(angle);
+    const auto difference = [&](double r) {
+      return colour::DeltaE(formula, standard, {l, standard.a + r * ca, standard.b + r * sa});
+    };
+    // Every formula grows at least about as fast as dE76 divided by its
+    // largest weight, so doubling from the tolerance finds a bracket soon.
+    double lo = 0, hi = tolerance;
+    int doublings = 0;
+    while (!(difference(hi) >= tolerance) && doublings++ < 40) {
+      lo = hi;
+      hi *= 2;
+    }
+    if (!(difference(hi) >= tolerance)) continue;
+    while (hi - lo > 1e-9 * hi) {
+      const double mid = (lo + hi) / 2;
+      (difference(mid) >= tolerance ? hi : lo) = mid;
+    }
+    out.emplace_back(hi * ca, hi * sa);
+  }
+  return out;
+}
+
 std::string ToQcSvg(const Comparison& comparison) {
+  std::string body;
+  Bars(body, comparison);
+  const double height = std::max(kHeight, Panels(body, comparison) + 10);
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(kWidth) + "\" height=\"" +
-         Num(kHeight) + "\" viewBox=\"0 0 " + Num(kWidth) + " " + Num(kHeight) +
-         "\" font-family=\"sans-serif\" font-size=\"13\">\n";
+         Num(height) + "\" viewBox=\"0 0 " + Num(kWidth) + " " + Num(height) +
+         "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n";
   out += "  <rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
   const std::string verdict = comparison.Passed() ? "PASS" : "FAIL";
   out += Text(kWidth / 2, 28, "middle",
@@ -161,9 +284,8 @@ std::string ToQcSvg(const Comparison& comparison) {
   out += Text(kWidth / 2, 50, "middle",
               std::string(colour::FormulaLabel(comparison.formula)) + " per geometry (" +
                   std::to_string(comparison.failed) + " of " + std::to_string(comparison.compared) +
-                  " outside tolerance) and a*, b*");
-  Bars(out, comparison);
-  Plane(out, comparison);
+                  " outside tolerance) and the batch in a*, b* around the standard");
+  out += body;
   out += "</svg>\n";
   return out;
 }

@@ -6,6 +6,7 @@
 
 #include "client/export/ResultFolder.h"
 #include "client/export/StagedFolder.h"
+#include "client/vantorelctl/SampleSpreadFetch.h"
 #include "colour/Utf8.h"
 #include "platform/Time.h"
 
@@ -45,7 +46,33 @@ std::string FormatFloat(double value, const char* format) {
   return text;
 }
 
-int PrintSummary(Session& session, const VantorelMeasurementsFull& data) {
+// " (mean of N samples)" for a combined measurement whose samples were read.
+std::string MeanOf(const exporter::SampleStatistics* spread) {
+  if (spread == nullptr) return {};
+  const std::size_t n = spread->sampleCount;
+  return "mean of " + std::to_string(n) + (n == 1 ? " sample" : " samples");
+}
+
+nlohmann::json SampleCountJson(const exporter::SampleStatistics* spread) {
+  return spread == nullptr ? nlohmann::json(nullptr) : nlohmann::json(spread->sampleCount);
+}
+
+// The samples' spread of a measured job; a failure to read them is a
+// warning, since the combined measurement itself is there.
+std::optional<exporter::SampleStatistics> ReadSpread(Session& session, Client& client,
+                                                     const std::string& name) {
+  ProgressLine line(session.err, session.terminal);
+  client.SetProgressCallback({});  // it drew on the measurement's line, now gone
+  SpreadFetch fetched = FetchSampleSpread(client, name, line);
+  line.Clear();
+  if (!fetched.problem.empty()) {
+    session.err << "warning: " << fetched.problem << "; the result states no spread\n";
+  }
+  return std::move(fetched.statistics);
+}
+
+int PrintSummary(Session& session, const VantorelMeasurementsFull& data,
+                 const exporter::SampleStatistics* spread) {
   nlohmann::json geometries = nlohmann::json::array();
   std::vector<std::vector<std::string>> rows = {{"GEOMETRY", "L*", "a*", "b*", "IMAGE"}};
   for (const auto& [angle, record] : data.measurements) {
@@ -64,16 +91,22 @@ int PrintSummary(Session& session, const VantorelMeasurementsFull& data) {
     rows.push_back({AngleName(angle), "-", "-", "-", std::to_string(image.exr.size()) + " bytes"});
     geometries.push_back({{"geometry", AngleName(angle)}, {"imageBytes", image.exr.size()}});
   }
-  return Succeed(session, {{"geometries", geometries}}, [&] { PrintTable(session.out, rows); });
+  return Succeed(session, {{"geometries", geometries}, {"sampleCount", SampleCountJson(spread)}},
+                 [&] {
+                   PrintTable(session.out, rows);
+                   if (spread != nullptr) session.out << MeanOf(spread) << '\n';
+                 });
 }
 
 int WriteFolder(Session& session, const std::string& name, std::optional<std::int32_t> index,
-                const VantorelMeasurementsFull& data, const std::string& outDir, bool force) {
+                const VantorelMeasurementsFull& data, const exporter::SampleStatistics* spread,
+                const std::string& outDir, bool force) {
   exporter::ExportRequest request;
   request.job = name;
   request.result = 0;
   request.sampleIndex = index;
   request.data = &data;
+  request.statistics = spread;
   request.force = force;
   const std::optional<std::filesystem::path> dir = exporter::PathFromUtf8(outDir);
   if (!dir) {
@@ -85,9 +118,16 @@ int WriteFolder(Session& session, const std::string& name, std::optional<std::in
     return FailWith(session, kExitWrite, "cannot write the result folder: " + written.error);
   }
   for (const std::string& warning : written.warnings) session.err << "warning: " << warning << '\n';
-  return Succeed(
-      session, {{"out", outDir}, {"files", written.files}, {"warnings", written.warnings}},
-      [&] { session.out << "wrote " << written.files.size() << " files to " << outDir << '\n'; });
+  return Succeed(session,
+                 {{"out", outDir},
+                  {"files", written.files},
+                  {"warnings", written.warnings},
+                  {"sampleCount", SampleCountJson(spread)}},
+                 [&] {
+                   session.out << "wrote " << written.files.size() << " files to " << outDir;
+                   if (spread != nullptr) session.out << " (" << MeanOf(spread) << ")";
+                   session.out << '\n';
+                 });
 }
 
 }  // namespace
@@ -258,8 +298,11 @@ int MeasureCommand(Session& session, const std::string& name, std::optional<std:
     answer = index ? client.GetSample(name, *index) : client.GetMeasure(name);
   }
   if (!answer.status.Ok()) return Fail(session, answer.status);
-  if (outDir.empty()) return PrintSummary(session, answer.data);
-  return WriteFolder(session, name, index, answer.data, outDir, force);
+  std::optional<exporter::SampleStatistics> spread;
+  if (!index) spread = ReadSpread(session, client, name);
+  const exporter::SampleStatistics* statistics = spread ? &*spread : nullptr;
+  if (outDir.empty()) return PrintSummary(session, answer.data, statistics);
+  return WriteFolder(session, name, index, answer.data, statistics, outDir, force);
 }
 
 int LogCommand(Session& session) {

@@ -71,7 +71,9 @@ class DriverTestCase(unittest.TestCase):
             try:
                 c = vantorel.Client(port=self.port, timeout=timeout)
                 break
-            except ConnectionRefusedError:
+            except vantorel.DriverUnreachableError as e:
+                if not isinstance(e.__cause__, ConnectionRefusedError):
+                    raise
                 if time.monotonic() > deadline or (self.proc and self.proc.poll() is not None):
                     raise
                 time.sleep(0.05)

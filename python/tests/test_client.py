@@ -165,7 +165,7 @@ class TerminateTest(DriverTestCase):
         else:
             self.assertTrue(self.fake.terminated.wait(5))
             time.sleep(0.05)
-            with self.assertRaises(ConnectionRefusedError):
+            with self.assertRaises(vantorel.DriverUnreachableError):
                 vantorel.Client(port=self.port, timeout=1)
 
 

@@ -1,25 +1,31 @@
 """The `python -m vantorel` command line.
 
 `jobs` lists the stored jobs; `measure NAME --out DIR` fetches the combined
-measurement of a job and writes DIR/result.json, DIR/spectra.csv, DIR/lab.csv
-and one DIR/<geometry>.exr per image. Both open a device session first (USB
-unless --network ADDRESS is given; --no-connect relies on an existing one).
-Exit status: 0 success, 1 result code from the driver, 2 usage, 3 protocol
-or connection failure.
+measurement of a job, reads its samples for their spread and writes the
+result folder DIR as vantorelctl does (see result_folder.py for the files it
+writes and how an existing DIR is treated). Both open a device session first
+(USB unless --network ADDRESS is given; --no-connect relies on an existing
+one). Every request goes over one connection; there is no polling.
+
+Exit status, as vantorelctl's: 0 success, 1 result code from the driver,
+2 usage, 3 driver not reachable or protocol failure, 4 result folder not
+written. Failures print one line on standard error.
 """
 
 from __future__ import annotations
 
 import argparse
-import csv
-import json
-import os
 import sys
 from typing import List, Optional
 
+from . import __version__
 from .client import DEFAULT_PORT, Client
 from .errors import ProtocolError, VantorelError
-from .records import WAVELENGTHS, JobState, Measurement
+from .records import JobState, Measurement
+from .result_folder import FolderError, SampleStatistics, check_target, sample_statistics
+from .result_folder import write_result_folder
+
+EXIT_OK, EXIT_DRIVER_CODE, EXIT_USAGE, EXIT_TRANSPORT, EXIT_WRITE = 0, 1, 2, 3, 4
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -27,6 +33,7 @@ def _parser() -> argparse.ArgumentParser:
         prog="python -m vantorel",
         description="List the driver's jobs or fetch the measurement of a job.",
     )
+    p.add_argument("--version", action="version", version=f"vantorel {__version__}")
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=DEFAULT_PORT)
     p.add_argument("--timeout", type=float, default=60.0, help="seconds to wait for an answer")
@@ -35,9 +42,11 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("--no-connect", action="store_true", help="use the existing device session")
     sub = p.add_subparsers(dest="command", required=True)
     sub.add_parser("jobs", help="list the stored jobs")
-    meas = sub.add_parser("measure", help="fetch the measurement of a job")
+    meas = sub.add_parser("measure", help="fetch the measurement of a job into a result folder")
     meas.add_argument("name")
     meas.add_argument("--out", required=True, metavar="DIR")
+    meas.add_argument("--force", action="store_true",
+                      help="replace a result folder written earlier by this command")
     return p
 
 
@@ -60,43 +69,38 @@ def _print_jobs(c: Client) -> None:
         print(f"{j.name}\t{state}\t{j.sample_count} samples{flag}")
 
 
-def write_measurement(result: Measurement, job: str, out: str) -> List[str]:
-    """Writes the measurement files into `out` (created if missing); returns their names."""
-    os.makedirs(out, exist_ok=True)
-    written = []
-    entries = []
-    for g in result:
-        entry = {"geometry": g.name, "angle": g.angle}
-        if g.spectrum is not None:
-            entry.update(index=g.index, spectrum=list(g.spectrum), lab=dict(g.lab._asdict()))
-        if g.exr is not None:
-            exr_name = f"{g.name}.exr"
-            with open(os.path.join(out, exr_name), "wb") as f:
-                f.write(g.exr)
-            written.append(exr_name)
-            entry.update(
-                exr=exr_name,
-                exr_bytes=len(g.exr),
-                second_image_bytes=len(g.second_image),
-                texture=list(g.texture),
-            )
-        entries.append(entry)
-    doc = {"job": job, "result": result.result, "wavelengths": list(WAVELENGTHS), "geometries": entries}
-    with open(os.path.join(out, "result.json"), "w", encoding="utf-8") as f:
-        json.dump(doc, f, indent=2)
-    with open(os.path.join(out, "spectra.csv"), "w", newline="", encoding="utf-8") as f:
-        w = csv.writer(f)
-        w.writerow(["geometry"] + [str(nm) for nm in WAVELENGTHS])
-        for g in result:
-            if g.spectrum is not None:
-                w.writerow([g.name] + [repr(v) for v in g.spectrum])
-    with open(os.path.join(out, "lab.csv"), "w", newline="", encoding="utf-8") as f:
-        w = csv.writer(f)
-        w.writerow(["geometry", "L", "a", "b"])
-        for g in result:
-            if g.lab is not None:
-                w.writerow([g.name] + [repr(v) for v in g.lab])
-    return ["result.json", "spectra.csv", "lab.csv"] + written
+def _read_spread(c: Client, name: str) -> Optional[SampleStatistics]:
+    """The spread of a measured job's samples, read one at a time; None when
+    the job is not listed as measured or a sample cannot be read (a warning:
+    the combined measurement is there all the same)."""
+    job = next((j for j in c.jobs() if j.name == name), None)
+    if job is None or job.state != JobState.MEASURED or job.sample_count <= 0:
+        return None
+    samples: List[Measurement] = []
+    for index in range(job.sample_count):
+        try:
+            # Only the L*a*b* values are kept, not the images.
+            s = c.sample(name, index)
+        except VantorelError as e:
+            print(f"warning: sample {index} could not be read ({e}); the result states no spread",
+                  file=sys.stderr)
+            return None
+        for g in s:
+            g.exr = g.second_image = None
+        samples.append(s)
+    return sample_statistics(samples)
+
+
+def _measure(c: Client, args: argparse.Namespace) -> None:
+    check_target(args.out, args.force)  # refuse before fetching megabytes
+    result = c.measure(args.name)
+    stats = _read_spread(c, args.name)
+    files = write_result_folder(args.out, result, args.name, stats=stats, force=args.force)
+    mean = ""
+    if stats is not None:
+        n = stats.sample_count
+        mean = f" (mean of {n} sample{'' if n == 1 else 's'})"
+    print(f"wrote {len(files)} files to {args.out}{mean}")
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -107,12 +111,14 @@ def main(argv: Optional[List[str]] = None) -> int:
             if args.command == "jobs":
                 _print_jobs(c)
             else:
-                files = write_measurement(c.measure(args.name), args.name, args.out)
-                print(f"wrote {', '.join(files)} to {args.out}")
-        return 0
+                _measure(c, args)
+        return EXIT_OK
     except VantorelError as e:
         print(f"error: {e}", file=sys.stderr)
-        return 1
+        return EXIT_DRIVER_CODE
+    except FolderError as e:
+        print(f"error: cannot write the result folder: {e}", file=sys.stderr)
+        return EXIT_WRITE
     except (ProtocolError, OSError) as e:
         print(f"error: {e}", file=sys.stderr)
-        return 3
+        return EXIT_TRANSPORT

@@ -14,7 +14,7 @@ from typing import List, Optional
 
 from . import messages as m
 from . import wire
-from .errors import ProtocolError, VantorelError
+from .errors import DriverUnreachableError, ProtocolError, VantorelError
 from .records import Job, Measurement
 
 DEFAULT_PORT = 8889
@@ -32,7 +32,8 @@ class Client:
     `timeout` bounds, in seconds, every wait for the driver (the connect
     requests wait at least their own time-out plus a grace). The driver serves
     one client at a time: a second Client connects but gets no answers until
-    the first one has closed.
+    the first one has closed. When no connection can be opened at all,
+    DriverUnreachableError (a ProtocolError) says where and why.
     """
 
     def __init__(
@@ -45,7 +46,10 @@ class Client:
         self._timeout = timeout
         self._max_answer = max_answer_bytes
         self._header = bytearray(wire.HEADER_SIZE)
-        self._sock: Optional[socket.socket] = socket.create_connection((host, port), timeout)
+        try:
+            self._sock: Optional[socket.socket] = socket.create_connection((host, port), timeout)
+        except OSError as e:
+            raise DriverUnreachableError(host, port, e) from e
         self._sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
     # --- lifetime ---------------------------------------------------------

@@ -9,6 +9,8 @@ them in step with it.
 
 from __future__ import annotations
 
+import socket
+
 # The driver's own codes, then those of the virtual instrument.
 _TEXTS = {
     99999: "no device session: connect to the instrument first",
@@ -51,3 +53,23 @@ class ProtocolError(Exception):
     body, a closed or silent connection. The client closes its socket before
     raising it, so every later request raises ProtocolError too.
     """
+
+
+class DriverUnreachableError(ProtocolError):
+    """No connection to the driver could be opened.
+
+    `host`, `port` and `reason` (the operating system's words) say where and
+    why. The driver stops listening while it serves a client, so a refused
+    connection means that it is not running or is serving another client.
+    """
+
+    def __init__(self, host: str, port: int, cause: OSError) -> None:
+        self.host = host
+        self.port = port
+        self.reason = (cause.strerror or str(cause) or type(cause).__name__).lower()
+        hint = ""
+        if isinstance(cause, ConnectionRefusedError):
+            hint = " (the driver is not running, or is serving another client)"
+        elif isinstance(cause, (TimeoutError, socket.timeout)):
+            hint = " (no answer to the connection in time)"
+        super().__init__(f"cannot reach the driver at {host}:{port}: {self.reason}{hint}")

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -208,6 +209,30 @@ TEST(VantorelctlMeasure, WritesTheResultFolderOrReportsWhyNot) {
   EXPECT_EQ(frames[0].typeId, 6u);
   EXPECT_EQ(frames[1].typeId, 5u);
   std::filesystem::remove_all(base);
+}
+
+// After the combined measurement `measure` reads each sample of a measured
+// job for the spread it writes beside the mean.
+TEST(VantorelctlMeasure, ReadsEverySampleForTheSpread) {
+  VantorelMeasurementsFull mean = clienttest::MakeMeasurement(0), low = mean, high = mean;
+  low.measurements.at(R45As45).lab[0] -= 0.5f;
+  high.measurements.at(R45As45).lab[0] += 0.5f;
+  FakeDriver fake(Answers({clienttest::MeasurementBody(0, mean),
+                           clienttest::JobListBody(0, {Job("J1", 2, 2)}),
+                           clienttest::MeasurementBody(0, low),
+                           clienttest::MeasurementBody(0, high)}));
+  exporttest::TempDir dir;
+  const CtlRun run =
+      Ctl({"measure", "J1", "--out", (dir.path() / "r").string(), "--port", PortOf(fake)});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("(mean of 2 samples)"), std::string::npos) << run.out;
+  const auto json = nlohmann::json::parse(exporttest::ReadFile(dir.path() / "r" / "result.json"));
+  EXPECT_EQ(json["sampleCount"], 2);
+  EXPECT_NEAR(json["geometries"][8]["range"]["L"].get<double>(), 1.0, 1e-4);
+  EXPECT_NEAR(json["geometries"][8]["stdev"]["L"].get<double>(), std::sqrt(0.5), 1e-4);
+  std::vector<std::uint32_t> ids;
+  for (const auto& frame : fake.Frames()) ids.push_back(frame.typeId);
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{5, 2, 6, 6}));
 }
 
 TEST(VantorelctlSelfTest, RunsEveryStepOnOneConnection) {

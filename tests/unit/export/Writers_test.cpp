@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <sstream>
 
 #include "client/export/CsvWriter.h"
 #include "client/export/CxfWriter.h"
 #include "client/export/JsonWriter.h"
+#include "client/export/SampleStatistics.h"
 #include "client/export/SvgPlot.h"
 #include "client/export/Ti3Writer.h"
 #include "unit/export/ExportTestData.h"
@@ -79,6 +82,93 @@ TEST(JsonWriterTest, SurvivesHostileNamesNonFiniteValuesAndForeignKeys) {
   EXPECT_TRUE(root["geometries"][0]["lab"]["a"].is_null());
 }
 
+// Three samples of two geometries, one of them with a NaN in one sample.
+SampleStatistics ThreeSamples() {
+  SampleSpread spread;
+  const float l[] = {50.0f, 51.0f, 53.0f};
+  for (int i = 0; i < 3; ++i) {
+    VantorelMeasurementsFull sample;
+    VantorelMeasurements m{};
+    m.lab = {l[i], -2.0f, i == 1 ? kNaN : 10.0f + static_cast<float>(i)};
+    sample.measurements[R45As45] = m;
+    if (i == 0) sample.measurements[R15As15] = m;
+    sample.measurements[static_cast<SpectrumAngle>(40)] = m;  // unlisted: ignored
+    spread.Add(sample);
+  }
+  return spread.Result();
+}
+
+TEST(SampleStatisticsTest, SpreadPerComponentOverTheFiniteValuesOfTheSamples) {
+  const SampleStatistics stats = ThreeSamples();
+  EXPECT_EQ(stats.sampleCount, 3u);
+  ASSERT_EQ(stats.geometries.size(), 2u);
+  EXPECT_EQ(stats.Find(static_cast<SpectrumAngle>(40)), nullptr);
+  const LabSpread& g = *stats.Find(R45As45);
+  // L*: 50, 51, 53 (mean 51.33); a*: constant; b*: 10 and 12, the NaN left out.
+  const struct {
+    std::optional<double> value, expected;
+  } cases[] = {
+      {g.stdev[0], std::sqrt(7.0 / 3.0)},
+      {g.range[0], 3.0},
+      {g.stdev[1], 0.0},
+      {g.range[1], 0.0},
+      {g.stdev[2], std::sqrt(2.0)},
+      {g.range[2], 2.0},
+      // One sample gives a range of 0 and no standard deviation.
+      {stats.Find(R15As15)->stdev[0], std::nullopt},
+      {stats.Find(R15As15)->range[0], 0.0},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(c.value.has_value(), c.expected.has_value());
+    if (c.expected) {
+      EXPECT_NEAR(*c.value, *c.expected, 1e-12);
+    }
+  }
+}
+
+// sampleCount, stdev and range as each kind of export states them.
+TEST(SampleStatisticsTest, JsonAndLabTableStateTheSampleCountAndSpread) {
+  const VantorelMeasurementsFull full = MakeFull();
+  const SampleStatistics stats = ThreeSamples();
+  ExportRequest combined = MakeRequest(full), single = MakeRequest(full), unread = combined;
+  combined.statistics = &stats;
+  single.statistics = &stats;  // ignored for a sample
+  single.sampleIndex = 1;
+  const struct {
+    const ExportRequest* request;
+    nlohmann::json count;
+    bool spread;
+    const char* labRow;  // r45as45 in lab.csv after its L*a*b*
+  } cases[] = {
+      {&combined, 3, true, ",3,1.5275,0.0000,1.4142,3.0000,0.0000,2.0000"},
+      {&single, 1, false, ",1,,,,,,"},
+      {&unread, nullptr, false, ",,,,,,,"},
+  };
+  for (const auto& c : cases) {
+    const auto root = nlohmann::json::parse(ToJson(*c.request));
+    EXPECT_EQ(root["version"], 2);
+    EXPECT_EQ(root["sampleCount"], c.count);
+    const auto& g = root["geometries"][8];
+    ASSERT_EQ(g["name"], "r45as45");
+    if (c.spread) {
+      EXPECT_NEAR(g["stdev"]["L"].get<double>(), std::sqrt(7.0 / 3.0), 1e-12);
+      EXPECT_EQ(g["range"]["b"], 2.0);
+      EXPECT_TRUE(root["geometries"][2]["stdev"]["L"].is_null());  // r15as15: one value
+      EXPECT_TRUE(root["geometries"][0]["range"].is_null());       // r15as-45: in no sample
+    } else {
+      EXPECT_TRUE(g["stdev"].is_null() && g["range"].is_null());
+    }
+    const std::vector<std::string> lab = Split(ToLabCsv(*c.request), '\n');
+    EXPECT_EQ(lab[0], "geometry,L,a,b,samples,stdev_L,stdev_a,stdev_b,range_L,range_a,range_b");
+    EXPECT_TRUE(lab[9].starts_with("r45as45,")) << lab[9];
+    EXPECT_TRUE(lab[9].ends_with(c.labRow)) << lab[9];
+    const std::string ti3 =
+        ToTi3(*c.request, *DescribeGeometry(R45As45), full.measurements.at(R45As45));
+    EXPECT_EQ(ti3.find("SAMPLE_COUNT \"3\"") != std::string::npos, c.spread);
+  }
+  EXPECT_NE(ToCxf(combined).find("Job Blue metallic 7, mean of 3 samples"), std::string::npos);
+}
+
 TEST(CsvWriterTest, TablesHaveOneRowPerGeometryAndOneColumnPerValue) {
   VantorelMeasurementsFull full = MakeFull();
   full.measurements[R45As75].spectrum[0] = kInf;
@@ -94,11 +184,10 @@ TEST(CsvWriterTest, TablesHaveOneRowPerGeometryAndOneColumnPerValue) {
   EXPECT_NEAR(std::stod(first[16]), full.measurements[R15As_45].spectrum[15], 1e-6);
   EXPECT_EQ(Split(spectra[10], ',')[1], "");  // r45as75, infinite value
 
-  const std::vector<std::string> lab = Split(ToLabCsv(&full), '\n');
+  const std::vector<std::string> lab = Split(ToLabCsv(MakeRequest(full)), '\n');
   ASSERT_EQ(lab.size(), 13u);
-  EXPECT_EQ(lab[0], "geometry,L,a,b");
   const std::vector<std::string> row = Split(lab[4], ',');
-  ASSERT_EQ(row.size(), 4u);
+  ASSERT_EQ(row.size(), 11u);
   EXPECT_EQ(row[0], "r15as45");
   EXPECT_NEAR(std::stod(row[1]), full.measurements[R15As45].lab[0], 1e-4);
   EXPECT_EQ(Split(lab[10], ',')[3], "");  // r45as75, NaN

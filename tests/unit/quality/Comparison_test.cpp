@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <regex>
 
 #include "client/export/ResultFolder.h"
 #include "client/quality/QcFolder.h"
@@ -109,6 +111,15 @@ TEST(ComparisonTest, ResultFoldersReadBackAndOtherFoldersAreRefused) {
   EXPECT_FLOAT_EQ(static_cast<float>(read.side.values[0].lab.b),
                   full.measurements.at(R15As_45).lab[2]);
 
+  // A folder of version 1 (no sampleCount, stdev, range) still reads.
+  std::filesystem::create_directories(dir.path() / "v1");
+  exporttest::WriteFile(dir.path() / "v1" / "result.json",
+                        R"({"format": "vantorel-result", "version": 1, "sample": null,
+                            "geometries": [{"name": "r45as45", "lab": {"L": 50, "a": 1, "b": -2}}]})");
+  const SideRead v1 = ReadResultFolder(dir.path() / "v1", "v1");
+  ASSERT_TRUE(v1.ok) << v1.error;
+  EXPECT_EQ(v1.side.values.at(0).lab.b, -2.0);
+
   const std::pair<const char*, const char*> bad[] = {
       {nullptr, "is not a result folder"},
       {"[1, 2]", "is not a JSON object"},
@@ -163,6 +174,80 @@ TEST(ComparisonTest, QcFolderHoldsJsonCsvAndWellFormedSvgForAnyGeometryName) {
   rapidxml::xml_document<char> document;
   // Parses in place (svg ends in '\0' as a std::string does).
   EXPECT_NO_THROW(document.parse<0>(svg.data()));
+}
+
+TEST(QcSvgTest, ToleranceContourReachesTheToleranceInEveryDirection) {
+  const colour::Lab standard{50, 20, -40};
+  for (colour::Formula formula : {colour::Formula::kDe2000, colour::Formula::kDe94,
+                                  colour::Formula::kCmc, colour::Formula::kDe76}) {
+    SCOPED_TRACE(colour::FormulaName(formula));
+    const auto contour = ToleranceContour(formula, standard, 1.5, 36);
+    ASSERT_EQ(contour.size(), 36u);
+    double nearest = 1e9, farthest = 0;
+    for (const auto& [da, db] : contour) {
+      const colour::Lab at{standard.l, standard.a + da, standard.b + db};
+      EXPECT_NEAR(colour::DeltaE(formula, standard, at), 1.5, 1e-6);
+      nearest = std::min(nearest, std::hypot(da, db));
+      farthest = std::max(farthest, std::hypot(da, db));
+    }
+    // dE76 draws a circle; the others are stretched along the chroma.
+    if (formula == colour::Formula::kDe76) {
+      EXPECT_NEAR(farthest - nearest, 0.0, 1e-6);
+    } else {
+      EXPECT_GT(farthest / nearest, 1.5);
+    }
+  }
+  // At the batch's L*: what the lightness difference leaves of the tolerance.
+  for (const double dL : {0.6, -0.6}) {
+    const auto inner = ToleranceContour(colour::Formula::kDe2000, standard, 1.5, 12, dL);
+    ASSERT_EQ(inner.size(), 12u);
+    for (const auto& [da, db] : inner) {
+      EXPECT_NEAR(colour::DeltaE(colour::Formula::kDe2000, standard,
+                                 {standard.l + dL, standard.a + da, standard.b + db}),
+                  1.5, 1e-6);
+    }
+  }
+  EXPECT_TRUE(ToleranceContour(colour::Formula::kDe76, standard, 1.5, 12, 1.5).empty());
+  EXPECT_TRUE(ToleranceContour(colour::Formula::kDe2000, standard, 0.0).empty());
+  EXPECT_TRUE(ToleranceContour(colour::Formula::kDe2000, {50, NAN, 0}, 1.0).empty());
+}
+
+// In each a*b* panel the batch must stand clear of its standard even when
+// the difference is small against the tolerance.
+TEST(QcSvgTest, PanelsDrawASmallDifferenceWellApart) {
+  const struct {
+    colour::Lab standard, batch;
+    double tolerance;
+  } cases[] = {
+      {{50, 20, -40}, {50, 20.3, -40}, 1.0},    // chromatic, dE00 far inside
+      {{40, 0.5, -0.5}, {40, 0.5, -0.2}, 1.0},  // near grey
+      {{50, 20, -40}, {50, 20.2, -39.8}, 5.0},  // a large tolerance
+      {{50, 20, -40}, {51, 25, -47}, 1.0},      // far outside
+  };
+  const std::regex mark("class=\"(standard|batch)\" cx=\"([-0-9.]+)\" cy=\"([-0-9.]+)\"");
+  for (const auto& c : cases) {
+    Tolerances tolerances;
+    tolerances.fallback = c.tolerance;
+    const std::string svg =
+        ToQcSvg(Compare(Side({{"r45as45", c.standard}}), Side({{"r45as45", c.batch}}),
+                        colour::Formula::kDe2000, tolerances));
+    std::vector<std::pair<double, double>> points;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), mark); it != std::sregex_iterator();
+         ++it) {
+      points.emplace_back(std::stod((*it)[2]), std::stod((*it)[3]));
+    }
+    ASSERT_EQ(points.size(), 2u);
+    const double apart =
+        std::hypot(points[1].first - points[0].first, points[1].second - points[0].second);
+    EXPECT_GE(apart, 10.0) << c.batch.a << " " << c.batch.b;
+    EXPECT_LE(apart, 66.0);  // inside the panel
+    EXPECT_NE(svg.find("class=\"tolerance\""), std::string::npos);
+  }
+  // With nothing to tell apart the panel shows where the tolerance lies.
+  const std::string same =
+      ToQcSvg(Compare(Side({{"r45as45", {50, 20, -40}}}), Side({{"r45as45", {50, 20, -40}}}),
+                      colour::Formula::kDe2000, Tolerances{}));
+  EXPECT_EQ(same.find("tolerance outside"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+#include "client/vantorelctl/SampleSpreadFetch.h"
+
+namespace vantorel::ctl {
+
+namespace {
+
+constexpr std::uint32_t kMeasuredState = 2;
+
+}  // namespace
+
+SpreadFetch FetchSampleSpread(Client& client, const std::string& name, ProgressLine& line) {
+  SpreadFetch out;
+  const JobsAnswer jobs = client.GetJobs();
+  if (!jobs.status.Ok()) {
+    out.problem = "the job list could not be read (" + jobs.status.text + ")";
+    return out;
+  }
+  std::int32_t count = 0;
+  bool measured = false;
+  for (const JobAdvancedInfo& job : jobs.jobs) {
+    if (job.name != name) continue;
+    count = job.sampleCount;
+    measured = job.state == kMeasuredState;
+    break;
+  }
+  if (!measured || count <= 0) return out;
+
+  exporter::SampleSpread spread;
+  MeasurementAnswer answer;
+  for (std::int32_t index = 0; index < count; ++index) {
+    line.Show("reading sample " + std::to_string(index + 1) + " of " + std::to_string(count) +
+              " of " + name);
+    client.GetSample(name, index, answer);
+    if (!answer.status.Ok()) {
+      out.problem =
+          "sample " + std::to_string(index) + " could not be read (" + answer.status.text + ")";
+      return out;
+    }
+    spread.Add(answer.data);
+  }
+  line.Clear();
+  out.statistics = spread.Result();
+  return out;
+}
+
+}  // namespace vantorel::ctl

@@ -1,0 +1,34 @@
+// SampleSpreadFetch: reads the samples of a measured job one by one after its
+// combined measurement, so that `measure` can state how many samples the
+// mean is of and how far they spread (SampleStatistics.h).
+//
+// Uses the job list for the job's state and sample count (both untrusted:
+// a job that is not listed as measured, or lists no samples, gets no
+// statistics), then MsgGetSample for each index into one reused answer, so
+// that only one sample is held in memory at a time.
+//
+// Threads: belongs to the thread that owns the client.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "client/Client.h"
+#include "client/export/SampleStatistics.h"
+#include "client/vantorelctl/ProgressLine.h"
+
+namespace vantorel::ctl {
+
+struct SpreadFetch {
+  // The statistics over every sample; empty when the job is not listed as
+  // measured or a request failed.
+  std::optional<exporter::SampleStatistics> statistics;
+  // Why there are none, one sentence; empty when there are or when the job
+  // is simply not measured.
+  std::string problem;
+};
+
+// The spread of job `name`'s samples. `line` shows which sample is read.
+SpreadFetch FetchSampleSpread(Client& client, const std::string& name, ProgressLine& line);
+
+}  // namespace vantorel::ctl
