@@ -32,10 +32,7 @@ bool Peer::SendCode(std::uint64_t type, std::int32_t code) {
 
 bool Peer::WaitForClose() { return wire_.WaitClosed(kPatienceMs); }
 
-bool Peer::WaitForBytes() {
-  return Platform::WaitReady(socket_, Platform::Readiness::Read, kPatienceMs).status ==
-         Platform::WaitStatus::Ready;
-}
+bool Peer::WaitForBytes() { return wire_.WaitNext(kPatienceMs) == RawClient::Next::Data; }
 
 FakeDriver::FakeDriver(std::vector<Script> scripts) {
   Platform::InitSocketLayer();
