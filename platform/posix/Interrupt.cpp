@@ -24,6 +24,9 @@ InterruptWatch::InterruptWatch() {
   std::lock_guard lock(g_mutex);
   if (g_watches++ != 0) return;
   g_interrupted.store(false);
+  // An interrupt ignored from the start (a background job of a shell without
+  // job control) stays ignored.
+  if (sigaction(SIGINT, nullptr, &g_previous) == 0 && g_previous.sa_handler == SIG_IGN) return;
   struct sigaction action = {};
   action.sa_handler = &OnInterrupt;
   sigemptyset(&action.sa_mask);
