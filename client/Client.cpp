@@ -103,10 +103,10 @@ Status Client::Connect(const std::string& host, std::uint16_t port) {
   }
   const Platform::ConnectResult result = Platform::ConnectTo(host, port, options_.connectTimeoutMs);
   if (result.socket == Platform::kInvalidSocket) {
-    const std::string reason = result.failedStep == Platform::ConnectStep::Resolve
-                                   ? Platform::ResolveErrorText(result.error)
-                                   : Platform::SocketErrorText(result.error);
-    return Fail(Failure::CannotConnect, where + reason);
+    if (result.failedStep == Platform::ConnectStep::Resolve) {
+      return Fail(Failure::CannotResolve, where + Platform::ResolveErrorText(result.error));
+    }
+    return Fail(Failure::CannotConnect, where + Platform::SocketErrorText(result.error));
   }
   // Non-blocking: every receive is tried first and waits only when nothing is
   // there, so a large answer costs one system call per chunk, not two.

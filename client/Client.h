@@ -39,7 +39,8 @@ namespace vantorel {
 enum class Failure {
   None,             // the driver answered; Status::code holds its result code
   NotConnected,     // no open connection (never connected, or closed after a failure)
-  CannotConnect,    // Connect could not reach the driver
+  CannotConnect,    // Connect could not reach the driver (refused, unreachable, timed out)
+  CannotResolve,    // Connect could not resolve the host name
   SendFailed,       // the request could not be sent completely
   Closed,           // the driver closed the connection before the answer was complete
   TimedOut,         // the answer did not arrive within the time-out
@@ -128,7 +129,8 @@ class Client {
   Client& operator=(const Client&) = delete;
 
   // Opens a TCP connection to the driver (closing any previous one), with
-  // TCP_NODELAY set. Failure::CannotConnect with the text
+  // TCP_NODELAY set. Failure::CannotConnect (Failure::CannotResolve when the
+  // host name does not resolve) with the text
   // "cannot connect to <host>:<port>: <reason>".
   Status Connect(const std::string& host = "127.0.0.1", std::uint16_t port = Protocol::kPort);
   void Close();

@@ -135,6 +135,17 @@ SideRead ReadCxfText(std::string text, const std::string& source) {
   SideRead read;
   read.side.source = source;
   read.side.kind = "CxF3 file";
+  // Text that does not begin like XML is no CxF file at all; the usual case
+  // is a result.json given in place of its result folder.
+  std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  start = text.find_first_not_of(" \t\r\n", start);
+  if (start == std::string::npos || text[start] != '<') {
+    std::string why = start == std::string::npos ? "it is empty" : "it is not XML";
+    if (start != std::string::npos && (text[start] == '{' || text[start] == '[')) {
+      why = "it holds JSON; for a result.json give its result folder instead";
+    }
+    return Failure(read, source + " is not a CxF file (" + why + ")");
+  }
   if (NestedTooDeep(text, 256)) {
     return Failure(read, source + " nests its elements too deeply for a CxF3 document");
   }

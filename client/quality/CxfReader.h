@@ -25,9 +25,9 @@
 
 namespace vantorel::quality {
 
-// Reads the document `text`. Not ok when it is not well-formed XML, its root
-// is not CxF, a geometry has two values, or no value counts. `source` is how
-// the side is named in messages.
+// Reads the document `text`. Not ok when it does not begin like XML ("not a
+// CxF file"), is not well-formed XML, its root is not CxF, a geometry has two
+// values, or no value counts. `source` is how the side is named in messages.
 SideRead ReadCxfText(std::string text, const std::string& source);
 
 // ReadCxfText of the file at `path` (at most kMaxInputBytes).

@@ -2,7 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <map>
 #include <vector>
+
+#include "messages/VantorelMeasurement.h"
 
 namespace vantorel::quality {
 
@@ -10,6 +13,20 @@ double Tolerances::For(std::string_view geometry) const {
   const auto it = perGeometry.find(geometry);
   return it == perGeometry.end() ? fallback : it->second;
 }
+
+namespace {
+
+// "r15as-45, r15as-15, ..., r45as110": the names a tolerance file may use.
+std::string GeometryList() {
+  std::string list;
+  for (int a = R15As_45; a <= R45As110; ++a) {
+    if (!list.empty()) list += ", ";
+    list += AngleToGeometry(static_cast<SpectrumAngle>(a));
+  }
+  return list;
+}
+
+}  // namespace
 
 bool ParseTolerance(std::string_view text, double& tolerance) {
   if (text.empty()) return false;
@@ -21,10 +38,12 @@ bool ParseTolerance(std::string_view text, double& tolerance) {
   return true;
 }
 
-bool ParseTolerances(std::string_view text, Tolerances& tolerances, std::string& error) {
+bool ParseTolerances(std::string_view text, const std::string& file, Tolerances& tolerances,
+                     std::string& error) {
   tolerances = Tolerances{};
-  bool fallbackSet = false;
+  std::size_t pairs = 0;
   int lineNumber = 0;
+  std::map<std::string, int, std::less<>> firstLine;  // geometry -> line it was given on
   while (!text.empty()) {
     ++lineNumber;
     const auto newline = text.find('\n');
@@ -45,27 +64,40 @@ bool ParseTolerances(std::string_view text, Tolerances& tolerances, std::string&
       if (i > start) fields.push_back(line.substr(start, i - start));
     }
     if (fields.empty()) continue;
-    const std::string where = "tolerance file line " + std::to_string(lineNumber);
-    double value = 0.0;
+    const std::string where = file + ":" + std::to_string(lineNumber) + ": ";
     if (fields.size() != 2) {
-      error = where + ": expected a geometry and a tolerance";
+      error = where + "expected a geometry and a tolerance, as in \"r45as15 2.0\"";
       return false;
     }
+    const std::string geometry(fields[0]);
+    if (geometry != "*" && !IsListedGeometry(geometry)) {
+      error = where + "\"" + geometry + "\" is not a geometry; the geometries are " +
+              GeometryList() + " (as written, lower case), or * for every geometry not listed";
+      return false;
+    }
+    double value = 0.0;
     if (!ParseTolerance(fields[1], value)) {
-      error = where + ": \"" + std::string(fields[1]) + "\" is not a tolerance (a number >= 0)";
+      error = where + "\"" + std::string(fields[1]) +
+              "\" is not a tolerance: give a number of 0 or more, such as 1.0";
       return false;
     }
-    if (fields[0] == "*") {
-      if (fallbackSet) {
-        error = where + ": \"*\" is given twice";
-        return false;
-      }
-      fallbackSet = true;
+    if (const auto first = firstLine.find(geometry); first != firstLine.end()) {
+      error = where + (geometry == "*" ? std::string("\"*\"") : geometry) +
+              " is given twice (first on line " + std::to_string(first->second) + ")";
+      return false;
+    }
+    firstLine.emplace(geometry, lineNumber);
+    ++pairs;
+    if (geometry == "*") {
       tolerances.fallback = value;
-    } else if (!tolerances.perGeometry.emplace(std::string(fields[0]), value).second) {
-      error = where + ": geometry " + std::string(fields[0]) + " is given twice";
-      return false;
+    } else {
+      tolerances.perGeometry.emplace(geometry, value);
     }
+  }
+  if (pairs == 0) {
+    error = file + ":1: the file holds no tolerance; give one \"GEOMETRY TOLERANCE\" pair per " +
+            "line, such as \"r45as15 2.0\", and \"* 1.0\" for the rest";
+    return false;
   }
   return true;
 }

@@ -3,8 +3,11 @@
 //
 // Tolerance file: UTF-8 text, one "GEOMETRY TOLERANCE" pair per line
 // (separated by blanks, a comma or '='), '#' starts a comment, blank lines
-// are ignored. The geometry "*" sets the tolerance of every geometry the
-// file does not list. Tolerances are finite numbers of at least 0.
+// are ignored. Each geometry is one of the eleven names exactly as the
+// instrument spells them (case counts), or "*" for every geometry the file
+// does not list; each is given at most once. Tolerances are finite numbers
+// of at least 0. A file without a single pair is refused: a mistyped path
+// to an empty file must not pass every batch at the default.
 //
 //   # dE00 per geometry
 //   r45as15   2.0
@@ -29,10 +32,13 @@ struct Tolerances {
   double For(std::string_view geometry) const;
 };
 
-// Parses a tolerance file. False with `error` (naming the line) for a line
-// that is not a pair, a tolerance that is not a finite number >= 0, or a
-// geometry listed twice; `tolerances` is then unspecified.
-bool ParseTolerances(std::string_view text, Tolerances& tolerances, std::string& error);
+// Parses a tolerance file named `file` in messages. False with `error` as
+// "FILE:LINE: what is wrong and what is expected" for a line that is not a
+// pair, a geometry that is not one of the eleven names or "*", a tolerance
+// that is not a finite number >= 0, a geometry given twice, or a file with
+// no pair at all (line 1); `tolerances` is then unspecified.
+bool ParseTolerances(std::string_view text, const std::string& file, Tolerances& tolerances,
+                     std::string& error);
 
 // A tolerance given on the command line: a finite number >= 0.
 bool ParseTolerance(std::string_view text, double& tolerance);

@@ -6,38 +6,52 @@
 
 #include "client/export/ResultFolder.h"
 #include "client/export/StagedFolder.h"
+#include "client/vantorelctl/DriverLink.h"
+#include "client/vantorelctl/JobLimits.h"
+#include "client/vantorelctl/JobList.h"
+#include "client/vantorelctl/Polling.h"
+#include "client/vantorelctl/ProgressLine.h"
+#include "client/vantorelctl/ResultHints.h"
 #include "client/vantorelctl/SampleSpreadFetch.h"
 #include "colour/Utf8.h"
+#include "platform/Interrupt.h"
 #include "platform/Time.h"
 
 namespace vantorel::ctl {
 namespace {
 
-constexpr std::uint32_t kJobPollMs = 250;
-// A job listed as stored this long after the run started has not started.
-constexpr std::uint64_t kStartGraceMs = 2000;
+// What the hints of a failure know about the command.
+HintContext Context(const Session& session, const std::string& job = "") {
+  HintContext context;
+  context.command = session.command;
+  context.job = job;
+  context.connectTimeoutMs = session.connectTimeoutMs;
+  return context;
+}
 
-// Opens the connection named by the session; on failure reports it and
-// returns the exit code through `exitCode`.
-bool Open(Session& session, Client& client, int& exitCode) {
-  ClientOptions options = client.Options();
-  options.connectTimeoutMs = session.connectTimeoutMs;
-  client.SetOptions(options);
-  const Status status = client.Connect(session.host, session.port);
-  if (status.Ok()) return true;
-  exitCode = Fail(session, status);
-  return false;
+// Reports a failed request with its next step.
+int FailRequest(Session& session, const Status& status, const HintContext& context) {
+  return Fail(session, status, NextStep(status, context));
 }
 
 // Runs a request that answers a bare result code and reports it.
 template <typename Call>
-int SimpleCommand(Session& session, Call call, const std::string& doneText) {
-  Client client;
-  int exitCode = kExitOk;
-  if (!Open(session, client, exitCode)) return exitCode;
-  const Status status = call(client);
-  if (!status.Ok()) return Fail(session, status);
+int SimpleCommand(Session& session, Call call, const std::string& doneText,
+                  HintContext context = {}) {
+  if (context.command.empty()) context = Context(session);
+  DriverLink link(session);
+  const Status status = link.Request(call);
+  if (!status.Ok()) return FailRequest(session, status, context);
   return Succeed(session, nlohmann::json::object(), [&] { session.out << doneText << '\n'; });
+}
+
+// The job list, or the failure reported (exit code in `exitCode`).
+bool ListOrFail(Session& session, DriverLink& link, const std::string& job, JobList& list,
+                int& exitCode) {
+  list = ListJobs(link);
+  if (list.status.Ok()) return true;
+  exitCode = FailRequest(session, list.status, Context(session, job));
+  return false;
 }
 
 std::string FormatFloat(double value, const char* format) {
@@ -59,11 +73,11 @@ nlohmann::json SampleCountJson(const exporter::SampleStatistics* spread) {
 
 // The samples' spread of a measured job; a failure to read them is a
 // warning, since the combined measurement itself is there.
-std::optional<exporter::SampleStatistics> ReadSpread(Session& session, Client& client,
+std::optional<exporter::SampleStatistics> ReadSpread(Session& session, DriverLink& link,
                                                      const std::string& name) {
   ProgressLine line(session.err, session.terminal);
-  client.SetProgressCallback({});  // it drew on the measurement's line, now gone
-  SpreadFetch fetched = FetchSampleSpread(client, name, line);
+  link.SetProgressCallback({});  // it drew on the measurement's line, now gone
+  SpreadFetch fetched = FetchSampleSpread(link, name, line);
   line.Clear();
   if (!fetched.problem.empty()) {
     session.err << "warning: " << fetched.problem << "; the result states no spread\n";
@@ -124,7 +138,7 @@ int WriteFolder(Session& session, const std::string& name, std::optional<std::in
                   {"warnings", written.warnings},
                   {"sampleCount", SampleCountJson(spread)}},
                  [&] {
-                   session.out << "wrote " << written.files.size() << " files to " << outDir;
+                   session.out << "wrote " << Counted(written.files.size(), "file") << " to " << outDir;
                    if (spread != nullptr) session.out << " (" << MeanOf(spread) << ")";
                    session.out << '\n';
                  });
@@ -154,72 +168,32 @@ std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text) {
   return address;
 }
 
-JobWait WaitForJob(Client& client, const std::string& name, std::uint32_t waitTimeoutMs,
-                   ProgressLine& line) {
-  JobWait wait;
-  const std::uint64_t start = Platform::TickCountMs();
-  bool seenMeasuring = false;
-  for (;;) {
-    const JobsAnswer jobs = client.GetJobs();
-    if (!jobs.status.Ok()) {
-      wait.status = jobs.status;
-      return wait;
-    }
-    const JobAdvancedInfo* job = nullptr;
-    for (const JobAdvancedInfo& entry : jobs.jobs) {
-      if (entry.name == name) {
-        job = &entry;
-        break;
-      }
-    }
-    const std::uint64_t elapsed = Platform::TickCountMs() - start;
-    if (job == nullptr) {
-      wait.problem = "job " + name + " is no longer listed";
-      return wait;
-    }
-    if (job->state == 2) {
-      line.Show("measuring " + name + ": done after " + Seconds(elapsed), true);
-      wait.measured = true;
-      return wait;
-    }
-    if (job->state == 1) {
-      seenMeasuring = true;
-    } else if (seenMeasuring || elapsed >= kStartGraceMs) {
-      wait.problem =
-          "job " + name + " stopped before it was measured (" + JobStateName(job->state) + ")";
-      return wait;
-    }
-    if (waitTimeoutMs != 0 && elapsed >= waitTimeoutMs) {
-      wait.problem = "job " + name + " not measured within " + Seconds(waitTimeoutMs);
-      return wait;
-    }
-    line.Show("measuring " + name + ": " + Seconds(elapsed));
-    Platform::SleepMs(kJobPollMs);
-  }
-}
-
 int ConnectUsbCommand(Session& session, std::uint32_t timeoutMs) {
+  HintContext context = Context(session);
+  context.instrumentTimeoutMs = timeoutMs;
   return SimpleCommand(
       session, [&](Client& client) { return client.ConnectUsb(timeoutMs); },
-      "connected to the instrument over USB");
+      "connected to the instrument over USB", context);
 }
 
 int ConnectNetCommand(Session& session, const std::string& address, std::uint32_t timeoutMs) {
   const auto parsed = ParseIpv4(address);
   if (!parsed) {
-    return FailWith(session, kExitUsage, "not a dotted IPv4 address: " + address);
+    return FailWith(session, kExitUsage, "not a dotted IPv4 address: " + address,
+                    "give the instrument's address as four numbers, such as 192.168.1.20");
   }
+  HintContext context = Context(session);
+  context.instrumentTimeoutMs = timeoutMs;
   return SimpleCommand(
       session, [&](Client& client) { return client.ConnectNetwork(*parsed, timeoutMs); },
-      "connected to the instrument at " + address);
+      "connected to the instrument at " + address, context);
 }
 
 int JobsCommand(Session& session) {
-  Client client;
+  DriverLink link(session);
+  JobList answer;
   int exitCode = kExitOk;
-  if (!Open(session, client, exitCode)) return exitCode;
-  const JobsAnswer answer = client.GetJobs();
-  if (!answer.status.Ok()) return Fail(session, answer.status);
+  if (!ListOrFail(session, link, "", answer, exitCode)) return exitCode;
   nlohmann::json jobs = nlohmann::json::array();
   std::vector<std::vector<std::string>> rows = {{"NAME", "STATE", "SAMPLES"}};
   for (const JobAdvancedInfo& job : answer.jobs) {
@@ -237,39 +211,136 @@ int JobsCommand(Session& session) {
 }
 
 int AddJobCommand(Session& session, const std::string& name, const std::string& make,
-                  std::uint32_t samples) {
-  return SimpleCommand(
-      session, [&](Client& client) { return client.AddJob(name, make, samples); },
-      "job " + name + " stored (" + std::to_string(samples) + " samples)");
+                  std::int64_t samples, bool replace) {
+  if (const auto problem = JobDescriptionProblem(name, make, samples)) {
+    return FailWith(session, kExitUsage, *problem);
+  }
+  DriverLink link(session);
+  JobList list;
+  int exitCode = kExitOk;
+  if (!ListOrFail(session, link, name, list, exitCode)) return exitCode;
+  const JobAdvancedInfo* stored = list.Find(name);
+  // The driver adds by deleting the job of that name first: only an explicit
+  // --replace may give its readings away.
+  if (stored != nullptr && !replace) {
+    return FailWith(session, kExitDriverCode,
+                    "job '" + name + "' is already stored (" + JobSummary(*stored) +
+                        "); --replace replaces it and discards its readings");
+  }
+  if (stored == nullptr && list.jobs.size() >= kMaxStoredJobs) {
+    return FailWith(
+        session, kExitDriverCode,
+        "the instrument holds " + std::to_string(list.jobs.size()) + " jobs, the most it stores",
+        "vantorelctl delete-job NAME makes room");
+  }
+  const auto count = static_cast<std::uint32_t>(samples);
+  const Status status =
+      link.Request([&](Client& client) { return client.AddJob(name, make, count); });
+  if (!status.Ok()) {
+    HintContext context = Context(session, name);
+    std::string hint = NextStep(status, context);
+    if (status.code == 3007) {
+      const LogAnswer log = link.Request([](Client& client) { return client.GetLog(); });
+      const std::string reason = LastLogReason(log.text, "not stored: ");
+      if (!reason.empty())
+        hint = "the instrument refused it: " + reason + "; it stores " + JobLimitsText();
+    }
+    if (stored != nullptr && !status.TransportError()) {
+      const JobList after = ListJobs(link);
+      if (after.status.Ok() && after.Find(name) == nullptr) {
+        hint += (hint.empty() ? "" : "\n") + std::string("the stored job '") + name +
+                "' was deleted before the instrument refused the new one";
+      }
+    }
+    return Fail(session, status, hint);
+  }
+  const std::string done = "job " + name + " stored (" + Counted(count, "sample") +
+                           (stored != nullptr ? ", replacing the earlier job)" : ")");
+  return Succeed(session, {{"job", name}, {"sampleCount", count}, {"replaced", stored != nullptr}},
+                 [&] { session.out << done << '\n'; });
 }
 
 int DeleteJobCommand(Session& session, const std::string& name) {
-  return SimpleCommand(
-      session, [&](Client& client) { return client.DeleteJob(name); }, "job " + name + " deleted");
+  DriverLink link(session);
+  JobList list;
+  int exitCode = kExitOk;
+  if (!ListOrFail(session, link, name, list, exitCode)) return exitCode;
+  // The driver answers 0 to every delete: only the list tells.
+  if (list.Find(name) == nullptr) {
+    return FailWith(session, kExitDriverCode, "job '" + name + "' is not stored",
+                    "vantorelctl jobs lists the stored jobs");
+  }
+  const Status status = link.Request([&](Client& client) { return client.DeleteJob(name); });
+  if (!status.Ok()) return FailRequest(session, status, Context(session, name));
+  return Succeed(session, {{"job", name}}, [&] { session.out << "job " << name << " deleted\n"; });
 }
 
 int RunCommand(Session& session, const std::string& name, bool wait, std::uint32_t waitTimeoutMs) {
-  Client client;
+  DriverLink link(session);
+  JobList list;
   int exitCode = kExitOk;
-  if (!Open(session, client, exitCode)) return exitCode;
-  const Status started = client.DoJob(name);
-  if (!started.Ok()) return Fail(session, started);
-  if (!wait) {
-    return Succeed(session, {{"job", name}, {"state", "measuring"}},
-                   [&] { session.out << "job " << name << " started\n"; });
+  if (!ListOrFail(session, link, name, list, exitCode)) return exitCode;
+  const JobAdvancedInfo* job = list.Find(name);
+  if (job == nullptr) {
+    return FailWith(session, kExitDriverCode, "job '" + name + "' is not stored",
+                    "vantorelctl add-job " + ShellArgument(name) +
+                        " --samples N stores it; vantorelctl jobs lists the stored jobs");
   }
-  const std::uint64_t start = Platform::TickCountMs();
+  if (job->sampleCount <= 0) {
+    return FailWith(
+        session, kExitDriverCode, "job '" + name + "' has no samples: there is nothing to measure",
+        "vantorelctl add-job " + ShellArgument(name) + " --samples N --replace gives it samples");
+  }
+  const std::string waitAgain = "vantorelctl run " + ShellArgument(name) + " --wait";
+  const bool measuring = job->state == kJobMeasuring;
+  if (measuring && !wait) {
+    return FailWith(session, kExitDriverCode,
+                    "job " + name + " is still measuring: " + waitAgain + " waits for it");
+  }
+  if (!measuring) {
+    const Status started = link.Request([&](Client& client) { return client.DoJob(name); });
+    if (!started.Ok()) {
+      HintContext context = Context(session, name);
+      if (const JobAdvancedInfo* other = list.Measuring()) context.measuringJob = other->name;
+      return FailRequest(session, started, context);
+    }
+    if (!wait) {
+      return Succeed(session, {{"job", name}, {"state", "measuring"}},
+                     [&] { session.out << "job " << name << " started\n"; });
+    }
+  } else {
+    session.err << "job " << name << " is measuring already; waiting for it\n";
+  }
+
+  const Platform::InterruptWatch watch;
+  const std::function<bool()> interrupted =
+      session.interrupted ? session.interrupted : [&watch] { return watch.Interrupted(); };
   JobWait outcome;
   {
     ProgressLine line(session.err, session.terminal);
-    outcome = WaitForJob(client, name, waitTimeoutMs, line);
+    outcome = WaitForJob(link, name, waitTimeoutMs, line, interrupted, !measuring);
   }
-  if (!outcome.status.Ok()) return Fail(session, outcome.status);
-  if (!outcome.measured) return FailWith(session, kExitDriverCode, outcome.problem);
-  const std::uint64_t elapsed = Platform::TickCountMs() - start;
-  return Succeed(session, {{"job", name}, {"state", "measured"}, {"elapsedMs", elapsed}}, [&] {
-    session.out << "job " << name << " measured in " << Seconds(elapsed) << '\n';
-  });
+  const std::string goesOn = "job " + name + " goes on measuring: vantorelctl cancel stops it, " +
+                             waitAgain + " waits for it again";
+  switch (outcome.end) {
+    case WaitEnd::kMeasured:
+      break;
+    case WaitEnd::kFailed:
+      return FailRequest(session, outcome.status, Context(session, name));
+    case WaitEnd::kInterrupted:
+      return FailWith(session, kExitInterrupted, "interrupted while waiting", goesOn);
+    case WaitEnd::kTimedOut:
+      return FailWith(session, kExitDriverCode, outcome.problem, goesOn);
+    case WaitEnd::kStopped:
+      return FailWith(session, kExitDriverCode, outcome.problem,
+                      "it was cancelled or replaced: " + waitAgain + " measures it again");
+    case WaitEnd::kGone:
+      return FailWith(session, kExitDriverCode, outcome.problem);
+  }
+  return Succeed(
+      session, {{"job", name}, {"state", "measured"}, {"elapsedMs", outcome.elapsedMs}}, [&] {
+        session.out << "job " << name << " measured in " << Seconds(outcome.elapsedMs) << '\n';
+      });
 }
 
 int CancelCommand(Session& session) {
@@ -279,14 +350,15 @@ int CancelCommand(Session& session) {
 
 int MeasureCommand(Session& session, const std::string& name, std::optional<std::int32_t> index,
                    const std::string& outDir, bool force) {
-  Client client;
+  DriverLink link(session);
+  JobAdvancedInfo job;
   int exitCode = kExitOk;
-  if (!Open(session, client, exitCode)) return exitCode;
+  if (!CheckFetchable(session, link, name, index, job, exitCode)) return exitCode;
   MeasurementAnswer answer;
   {
     ProgressLine line(session.err, session.terminal);
     const std::string what = index ? name + " sample " + std::to_string(*index) : name;
-    client.SetProgressCallback([&](const Progress& progress) {
+    link.SetProgressCallback([&](const Progress& progress) {
       if (!progress.receiving) {
         line.Show("waiting for " + what + ": " + Seconds(progress.elapsedMs));
       } else {
@@ -295,22 +367,28 @@ int MeasureCommand(Session& session, const std::string& name, std::optional<std:
                   progress.received == progress.total);
       }
     });
-    answer = index ? client.GetSample(name, *index) : client.GetMeasure(name);
+    answer = link.Request([&](Client& client) {
+      return index ? client.GetSample(name, *index) : client.GetMeasure(name);
+    });
+    link.SetProgressCallback({});
   }
-  if (!answer.status.Ok()) return Fail(session, answer.status);
+  if (!answer.status.Ok()) {
+    HintContext context = Context(session, name);
+    context.index = index;
+    context.jobState = job.state;
+    return FailRequest(session, answer.status, context);
+  }
   std::optional<exporter::SampleStatistics> spread;
-  if (!index) spread = ReadSpread(session, client, name);
+  if (!index) spread = ReadSpread(session, link, name);
   const exporter::SampleStatistics* statistics = spread ? &*spread : nullptr;
   if (outDir.empty()) return PrintSummary(session, answer.data, statistics);
   return WriteFolder(session, name, index, answer.data, statistics, outDir, force);
 }
 
 int LogCommand(Session& session) {
-  Client client;
-  int exitCode = kExitOk;
-  if (!Open(session, client, exitCode)) return exitCode;
-  const LogAnswer answer = client.GetLog();
-  if (!answer.status.Ok()) return Fail(session, answer.status);
+  DriverLink link(session);
+  const LogAnswer answer = link.Request([](Client& client) { return client.GetLog(); });
+  if (!answer.status.Ok()) return FailRequest(session, answer.status, Context(session));
   return Succeed(session, {{"log", answer.text}}, [&] {
     session.out << answer.text;
     if (!answer.text.empty() && answer.text.back() != '\n') session.out << '\n';
@@ -327,8 +405,12 @@ int MessageCommand(Session& session, const std::string& text) {
 }
 
 int TerminateCommand(Session& session) {
-  return SimpleCommand(
-      session, [](Client& client) { return client.Terminate(); }, "driver terminated");
+  // Not repeated: the driver ends on the request and sends no answer.
+  DriverLink link(session);
+  Status status = link.Open();
+  if (status.Ok()) status = link.Connection().Terminate();
+  if (!status.Ok()) return FailRequest(session, status, Context(session));
+  return Succeed(session, nlohmann::json::object(), [&] { session.out << "driver terminated\n"; });
 }
 
 }  // namespace vantorel::ctl

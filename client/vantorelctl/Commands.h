@@ -1,6 +1,8 @@
-// Commands: one function per vantorelctl subcommand. Each connects to the
-// driver named in the Session, sends its request(s), prints the outcome
-// through Report.h and returns the process exit code.
+// Commands: one function per vantorelctl subcommand. Each reaches the
+// driver named in the Session through a DriverLink (one connection per
+// request), looks at the job list first where a request could lose data or
+// hold the driver, sends its request(s), prints the outcome through Report.h
+// (with the next step on failure) and returns the process exit code.
 //
 // Threads: each call belongs to the calling thread; no shared state.
 #pragma once
@@ -11,7 +13,6 @@
 #include <string>
 
 #include "client/Client.h"
-#include "client/vantorelctl/ProgressLine.h"
 #include "client/vantorelctl/Report.h"
 
 namespace vantorel::ctl {
@@ -20,15 +21,20 @@ int ConnectUsbCommand(Session& session, std::uint32_t timeoutMs);
 // `address` is dotted IPv4; anything else is a usage error (exit 2).
 int ConnectNetCommand(Session& session, const std::string& address, std::uint32_t timeoutMs);
 int JobsCommand(Session& session);
+// Refuses a job the instrument would not store (exit 2) and, unless
+// `replace`, a name that is already stored (exit 1).
 int AddJobCommand(Session& session, const std::string& name, const std::string& make,
-                  std::uint32_t samples);
+                  std::int64_t samples, bool replace);
+// Refuses a name that is not stored (exit 1).
 int DeleteJobCommand(Session& session, const std::string& name);
 // With `wait`, follows the job until it is measured; waitTimeoutMs 0 waits
-// without limit.
+// without limit. A job that is measuring already is waited for, not started
+// again. Ctrl-C during the wait exits 130 and leaves the job measuring.
 int RunCommand(Session& session, const std::string& name, bool wait, std::uint32_t waitTimeoutMs);
 int CancelCommand(Session& session);
-// The combined measurement (no index) or one sample of a job. With an
-// outDir the result folder is written there; without, a summary is printed.
+// The combined measurement (no index) or one sample of a job, once the job
+// list shows it can be fetched (JobList.h: CheckFetchable). With an outDir
+// the result folder is written there; without, a summary is printed.
 int MeasureCommand(Session& session, const std::string& name, std::optional<std::int32_t> index,
                    const std::string& outDir, bool force);
 int LogCommand(Session& session);
@@ -42,18 +48,5 @@ int SelfTestCommand(Session& session);
 // Strict dotted IPv4: four decimal numbers 0..255, no spaces, no leading
 // signs, at most three digits each.
 std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text);
-
-// Outcome of following a job's state.
-struct JobWait {
-  Status status;          // a failed job-list request, else Ok
-  bool measured = false;  // the job reached "measured"
-  std::string problem;    // why not, when status is Ok and measured is false
-};
-
-// Polls the job list every 250 ms until `name` is measured, has stopped
-// (listed as stored after measuring, or gone), or waitTimeoutMs has passed
-// (0: no limit). Shows the elapsed time on `line`.
-JobWait WaitForJob(Client& client, const std::string& name, std::uint32_t waitTimeoutMs,
-                   ProgressLine& line);
 
 }  // namespace vantorel::ctl

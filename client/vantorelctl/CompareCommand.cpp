@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string_view>
 
 #include "client/quality/Comparison.h"
@@ -11,6 +10,9 @@
 #include "client/quality/QcFolder.h"
 #include "client/quality/QcReport.h"
 #include "client/quality/ResultFolderReader.h"
+#include "client/vantorelctl/DriverLink.h"
+#include "client/vantorelctl/JobList.h"
+#include "client/vantorelctl/ResultHints.h"
 
 namespace vantorel::ctl {
 namespace {
@@ -44,10 +46,18 @@ class SideReader {
         exitCode = FailWith(session_, kExitUsage, "job: needs a job name, as in job:NAME");
         return std::nullopt;
       }
-      if (!OpenClient(exitCode)) return std::nullopt;
-      const MeasurementAnswer answer = client_->GetMeasure(job);
+      // As `measure`: a job still measuring would hold the driver.
+      JobAdvancedInfo entry;
+      if (!CheckFetchable(session_, link_, job, std::nullopt, entry, exitCode)) return std::nullopt;
+      const MeasurementAnswer answer =
+          link_.Request([&](Client& client) { return client.GetMeasure(job); });
       if (!answer.status.Ok()) {
-        exitCode = Fail(session_, answer.status);
+        HintContext context;
+        context.command = session_.command;
+        context.job = job;
+        context.jobState = entry.state;
+        context.connectTimeoutMs = session_.connectTimeoutMs;
+        exitCode = Fail(session_, answer.status, NextStep(answer.status, context));
         return std::nullopt;
       }
       read = quality::SideFromMeasurement(answer.data, what);
@@ -79,20 +89,8 @@ class SideReader {
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
  private:
-  bool OpenClient(int& exitCode) {
-    if (client_) return true;
-    client_ = std::make_unique<Client>();
-    ClientOptions options = client_->Options();
-    options.connectTimeoutMs = session_.connectTimeoutMs;
-    client_->SetOptions(options);
-    const Status status = client_->Connect(session_.host, session_.port);
-    if (status.Ok()) return true;
-    exitCode = Fail(session_, status);
-    return false;
-  }
-
   Session& session_;
-  std::unique_ptr<Client> client_;
+  DriverLink link_{session_};
   std::vector<std::string> warnings_;
 };
 
@@ -120,11 +118,11 @@ void PrintComparison(Session& session, const quality::Comparison& c) {
   }
   PrintTable(session.out, rows);
   const std::size_t oneSided = c.rows.size() - static_cast<std::size_t>(c.compared);
-  std::string verdict = c.Passed()
-                            ? "PASS: " + std::to_string(c.compared) + " of " +
-                                  std::to_string(c.compared) + " geometries within tolerance"
-                            : "FAIL: " + std::to_string(c.failed) + " of " +
-                                  std::to_string(c.compared) + " geometries outside tolerance";
+  const std::string compared =
+      Counted(static_cast<std::uint64_t>(c.compared), "geometry", "geometries");
+  std::string verdict =
+      c.Passed() ? "PASS: " + std::to_string(c.compared) + " of " + compared + " within tolerance"
+                 : "FAIL: " + std::to_string(c.failed) + " of " + compared + " outside tolerance";
   if (oneSided > 0) {
     verdict += " (" + std::to_string(oneSided) + " on one side only, not compared)";
   }
@@ -144,7 +142,7 @@ int CompareCommand(Session& session, const CompareOptions& options) {
   if (!options.toleranceFile.empty()) {
     std::string text, error;
     if (!quality::ReadFileText(options.toleranceFile, text, error, 1u << 20) ||
-        !quality::ParseTolerances(text, tolerances, error)) {
+        !quality::ParseTolerances(text, options.toleranceFile, tolerances, error)) {
       return FailWith(session, kExitUsage, error);
     }
   }

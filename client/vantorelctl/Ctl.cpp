@@ -1,28 +1,76 @@
 #include "client/vantorelctl/Ctl.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "CLI/CLI.hpp"
+#include "Version.h"
+#include "client/quality/Tolerances.h"
 #include "client/vantorelctl/Commands.h"
 #include "client/vantorelctl/CompareCommand.h"
+#include "client/vantorelctl/Help.h"
+#include "client/vantorelctl/JobLimits.h"
 #include "client/vantorelctl/Report.h"
 
 namespace vantorel::ctl {
 namespace {
 
-constexpr const char* kFooter =
-    "Environment: VANTOREL_HOST and VANTOREL_PORT set the defaults of --host and --port.\n"
-    "\n"
-    "Exit codes:\n"
-    "  0  success: the driver answered result code 0\n"
-    "  1  the driver answered a non-zero result code (\"error: <code>: <text>\" on stderr),\n"
-    "     or run --wait saw the job stop before it was measured\n"
-    "  2  usage error, or a compare side that cannot be used (not a result folder,\n"
-    "     no L*a*b* per geometry, malformed file, no geometry in common)\n"
-    "  3  cannot connect to the driver, or a transport or protocol failure\n"
-    "  4  the result folder (or compare's QC folder) could not be written\n"
-    "  5  compare: a geometry of the batch is outside its tolerance";
+// Options of the top-level command that take a value: skipped when looking
+// for the subcommand's name.
+constexpr std::array<std::string_view, 3> kValueOptions = {"--host", "--port",
+                                                           "--connect-timeout-ms"};
+
+// The first argument that is neither an option nor an option's value: the
+// subcommand's name, or empty.
+std::string SubcommandWord(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
+    if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end()) {
+      ++i;
+      continue;
+    }
+    if (arg.starts_with("-")) continue;
+    return std::string(arg);
+  }
+  return "";
+}
+
+const CLI::App* FindSubcommand(const CLI::App& app, const std::string& name) {
+  const auto found =
+      app.get_subcommands([&](const CLI::App* command) { return command->get_name() == name; });
+  return found.empty() ? nullptr : found.front();
+}
+
+// A check that a value is a whole number from `low` to `high`, saying so in
+// words instead of CLI11's "Could not convert": "\"VALUE\" is not <what>".
+CLI::Validator WholeNumber(std::int64_t low, std::int64_t high, const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& value) -> std::string {
+        std::size_t i = value.starts_with("-") ? 1 : 0;
+        bool digits = i < value.size() && value.size() - i <= 18;
+        for (std::size_t k = i; digits && k < value.size(); ++k) {
+          digits = value[k] >= '0' && value[k] <= '9';
+        }
+        if (digits) {
+          const std::int64_t number = std::stoll(value);
+          if (number >= low && number <= high) return "";
+        }
+        return "\"" + value + "\" is not " + what;
+      },
+      "NUMBER", "whole number");
+}
+
+bool AsksForHelpOrVersion(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h" || arg == "--version") return true;
+  }
+  return false;
+}
 
 // Port text from the environment: a decimal number 1..65535.
 std::optional<std::uint16_t> ParsePort(const std::string& text) {
@@ -41,80 +89,145 @@ std::optional<std::uint16_t> ParsePort(const std::string& text) {
 int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
   CLI::App app{"vantorelctl: command-line client of the Vantorel driver (TCP, default port 8889)",
                "vantorelctl"};
-  app.footer(kFooter);
+  app.footer(MainFooter());
+  app.set_version_flag("--version", std::string("vantorelctl ") + VANTOREL_VERSION,
+                       "print the version and exit");
   app.require_subcommand(1);
   // Global options may also follow the subcommand.
   app.fallthrough();
 
   Session session{io.out, io.err};
   session.terminal = io.terminal;
+  session.interrupted = io.interrupted;
   std::string host;
   int port = 0;
   app.add_option("--host", host, "driver host name or address (default 127.0.0.1)");
   CLI::Option* portOption =
       app.add_option("--port", port, "driver TCP port (default 8889)")->check(CLI::Range(1, 65535));
   app.add_flag("--json", session.json, "print one JSON object on standard output");
+  const CLI::Validator milliseconds =
+      WholeNumber(0, 4294967295, "a number of milliseconds from 0 to 4294967295");
   app.add_option("--connect-timeout-ms", session.connectTimeoutMs,
-                 "time allowed for the TCP connection to the driver (default 5000)");
+                 "how long to keep trying to reach the driver (default 5000)")
+      ->check(milliseconds);
 
   std::uint32_t timeoutMs = 10000;
   std::string address, name, make, outDir, text;
-  std::uint32_t samples = 0, waitTimeoutMs = 0;
-  std::int32_t index = 0;
-  bool wait = false, force = false;
+  std::int64_t samples = 0, index = 0;
+  std::uint32_t waitTimeoutMs = 0;
+  bool wait = false, force = false, replace = false;
+  const auto footer = [](CLI::App* command, std::initializer_list<ExitLine> codes) {
+    command->footer(SubcommandFooter(codes));
+    return command;
+  };
+  const ExitLine usage = ExitUsageError();
 
   CLI::App* connect = app.add_subcommand("connect", "open the instrument session (usb or net)");
   connect->require_subcommand(1);
+  const ExitLine connectCode =
+      ExitDriverCode(";\n99999: the instrument did not answer within --timeout-ms");
+  footer(connect, {ExitSuccess(), connectCode, usage, ExitUnreachable()});
   CLI::App* usb = connect->add_subcommand("usb", "connect the driver to the instrument over USB");
   usb->add_option("--timeout-ms", timeoutMs,
-                  "how long the driver waits for the instrument (default 10000)");
+                  "how long the driver waits for the instrument (default 10000)")
+      ->check(milliseconds);
+  footer(usb, {ExitSuccess(), connectCode, usage, ExitUnreachable()});
   CLI::App* net = connect->add_subcommand("net", "connect to the instrument over the network");
   net->add_option("ADDRESS", address, "the instrument's IPv4 address, dotted")->required();
   net->add_option("--timeout-ms", timeoutMs,
-                  "how long the driver waits for the instrument (default 10000)");
+                  "how long the driver waits for the instrument (default 10000)")
+      ->check(milliseconds);
+  footer(net, {ExitSuccess(), connectCode, ExitUsageError(", or ADDRESS is not dotted IPv4"),
+               ExitUnreachable()});
 
-  CLI::App* jobs = app.add_subcommand("jobs", "list the jobs stored on the instrument");
+  CLI::App* jobs = footer(app.add_subcommand("jobs", "list the jobs stored on the instrument"),
+                          {ExitSuccess(), ExitDriverCode(), usage, ExitUnreachable()});
 
-  CLI::App* addJob = app.add_subcommand("add-job", "store a job (replaces one of the same name)");
-  addJob->add_option("NAME", name, "job name (UTF-8)")->required();
-  addJob->add_option("--make", make, "make of the job (UTF-8)");
-  addJob->add_option("--samples", samples, "number of samples")->required();
+  CLI::App* addJob = footer(
+      app.add_subcommand("add-job", "store a job (a name already stored only with --replace)"),
+      {ExitSuccess(), ExitDriverCode(",\nor NAME is already stored (--replace replaces it)"),
+       ExitUsageError(", or a job the instrument does not store:\n" + JobLimitsText()),
+       ExitUnreachable()});
+  addJob->add_option("NAME", name, "job name (UTF-8, 1 to 4096 bytes)")->required();
+  addJob->add_option("--make", make, "make of the job (UTF-8); chooses the virtual paint");
+  addJob->add_option("--samples", samples, "number of samples, 1 to 1000")
+      ->required()
+      ->check(WholeNumber(-999999999, 999999999, "a whole number: give 1 to 1000 samples"));
+  addJob->add_flag("--replace", replace,
+                   "replace a stored job of the same name, discarding its readings");
 
-  CLI::App* deleteJob = app.add_subcommand("delete-job", "delete a stored job");
+  CLI::App* deleteJob =
+      footer(app.add_subcommand("delete-job", "delete a stored job"),
+             {ExitSuccess(), ExitDriverCode(", or NAME is not stored"), usage, ExitUnreachable()});
   deleteJob->add_option("NAME", name, "job name")->required();
 
-  CLI::App* run = app.add_subcommand("run", "start measuring a job");
+  CLI::App* run =
+      footer(app.add_subcommand("run", "start measuring a job"),
+             {ExitSuccess(),
+              ExitDriverCode(
+                  ", NAME is not stored or has no\nsamples, or with --wait: the job stopped "
+                  "before it was measured, or\n--wait-timeout-ms passed (it goes on measuring)"),
+              usage,
+              ExitUnreachable(),
+              {kExitInterrupted, "Ctrl-C while waiting; the job goes on measuring"}});
   run->add_option("NAME", name, "job name")->required();
-  run->add_flag("--wait", wait, "follow the job until it is measured");
+  run->add_flag("--wait", wait,
+                "follow the job until it is measured (a job measuring already is waited for)");
   run->add_option("--wait-timeout-ms", waitTimeoutMs,
-                  "with --wait: give up after this long (default 0: no limit)");
+                  "with --wait: give up after this long (default 0: no limit)")
+      ->check(milliseconds);
 
-  CLI::App* cancel = app.add_subcommand("cancel", "cancel the job that is measuring");
+  CLI::App* cancel = footer(app.add_subcommand("cancel", "cancel the job that is measuring"),
+                            {ExitSuccess(), ExitDriverCode(), usage, ExitUnreachable()});
 
-  CLI::App* measure = app.add_subcommand(
-      "measure", "fetch the combined measurement of a job (waits for the instrument)");
+  const ExitLine fetchCode =
+      ExitDriverCode(", or NAME is not stored, has\nno samples or is still measuring");
+  const ExitLine writeCode = {kExitWrite, "the result folder could not be written"};
+  CLI::App* measure =
+      footer(app.add_subcommand("measure", "fetch the combined measurement of a measured job"),
+             {ExitSuccess(), fetchCode, usage, ExitUnreachable(), writeCode});
   measure->add_option("NAME", name, "job name")->required();
   measure->add_option("--out", outDir, "write the result folder here (else print a summary)");
   measure->add_flag("--force", force, "replace an existing result folder");
 
-  CLI::App* sample = app.add_subcommand("sample", "fetch one sample of a job");
+  CLI::App* sample = footer(
+      app.add_subcommand("sample", "fetch one sample of a job"),
+      {ExitSuccess(), fetchCode, ExitUsageError(", or INDEX is not one of the job's samples"),
+       ExitUnreachable(), writeCode});
   sample->add_option("NAME", name, "job name")->required();
-  sample->add_option("INDEX", index, "sample index, from 0")->required();
+  sample->add_option("INDEX", index, "sample index, from 0")
+      ->required()
+      ->check(WholeNumber(-999999999, 999999999, "a whole number: samples are numbered from 0"));
   sample->add_option("--out", outDir, "write the result folder here (else print a summary)");
   sample->add_flag("--force", force, "replace an existing result folder");
 
-  CLI::App* log = app.add_subcommand("log", "print the instrument's log");
+  CLI::App* log = footer(app.add_subcommand("log", "print the instrument's log"),
+                         {ExitSuccess(), ExitDriverCode(), usage, ExitUnreachable()});
 
-  CLI::App* message = app.add_subcommand("message", "pass a text to the instrument");
+  CLI::App* message = footer(app.add_subcommand("message", "pass a text to the instrument"),
+                             {ExitSuccess(), ExitDriverCode(),
+                              ExitUsageError(", or TEXT is not valid UTF-8"), ExitUnreachable()});
   message->add_option("TEXT", text, "the text (UTF-8)")->required();
 
-  CLI::App* terminate = app.add_subcommand("terminate", "end the driver process");
+  CLI::App* terminate =
+      footer(app.add_subcommand("terminate", "end the driver process"),
+             {{0, "the driver closed the connection: it ends"}, usage, ExitUnreachable()});
 
   CompareOptions compareOptions;
-  CLI::App* compare = app.add_subcommand(
-      "compare",
-      "compare a batch with its standard per geometry: colour differences, flop index, "
-      "pass/fail (exit 5 when a geometry fails)");
+  CLI::App* compare =
+      footer(app.add_subcommand(
+                 "compare",
+                 "compare a batch with its standard per geometry: colour differences, flop index, "
+                 "pass/fail (exit 5 when a geometry fails)"),
+             {{0, "every compared geometry passes"},
+              {1,
+               "a job: side cannot be fetched (a result code, a job not stored,\nwithout samples "
+               "or still measuring)"},
+              ExitUsageError(": a side that is not a result folder or CxF3 file, no L*a*b*\nper "
+                             "geometry, a malformed file or tolerance file, no geometry in common"),
+              ExitUnreachable(),
+              {kExitWrite, "the QC folder could not be written"},
+              {kExitQcFail, "a geometry of the batch is outside its tolerance"}});
   compare
       ->add_option("STANDARD", compareOptions.standard,
                    "result folder (measure --out), CxF3 file, or job:NAME measured now")
@@ -123,11 +236,18 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
   compare
       ->add_option("--formula", compareOptions.formula, "de2000 (default), de94, cmc (2:1) or de76")
       ->check(CLI::IsMember({"de2000", "de94", "cmc", "de76"}));
+  const CLI::Validator toleranceCheck(
+      [](std::string& value) -> std::string {
+        double parsed = 0.0;
+        if (quality::ParseTolerance(value, parsed)) return "";
+        return "\"" + value + "\" is not a tolerance: give a number of 0 or more, such as 1.0";
+      },
+      "TOLERANCE", "tolerance");
   CLI::Option* toleranceOption =
       compare
           ->add_option("--tolerance", compareOptions.tolerance,
                        "largest colour difference that passes, every geometry (default 1.0)")
-          ->check(CLI::NonNegativeNumber);
+          ->check(toleranceCheck);
   compare
       ->add_option("--tolerance-file", compareOptions.toleranceFile,
                    "one tolerance per geometry: lines \"GEOMETRY TOLERANCE\", \"* T\" for the rest")
@@ -135,10 +255,35 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
   compare->add_option("--out", compareOptions.outDir, "write qc.json, qc.csv and qc.svg here");
   compare->add_flag("--force", compareOptions.force, "replace an earlier QC folder");
 
-  CLI::App* selftest = app.add_subcommand(
-      "selftest",
-      "end-to-end health check: connect usb, add a 1-sample job, run it, read its sample, "
-      "delete it; PASS/FAIL per step");
+  CLI::App* selftest = footer(
+      app.add_subcommand(
+          "selftest",
+          "end-to-end health check: connect usb, add a 1-sample job, run it, read its sample, "
+          "delete it; PASS/FAIL per step"),
+      {{0, "every step passed"},
+       ExitDriverCode(", or a step found something wrong"),
+       usage,
+       ExitUnreachable()});
+
+  CLI::App* help = app.add_subcommand("help", "describe vantorelctl, or one subcommand");
+  std::string helpTopic;
+  help->add_option("SUBCOMMAND", helpTopic, "the subcommand to describe");
+
+  // Name what is wrong with the subcommand word before CLI11 lumps every
+  // case into "a subcommand is required".
+  std::string names;
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+    names += (names.empty() ? "" : ", ") + command->get_name();
+  }
+  const std::string listHint =
+      "the subcommands are: " + names + "; vantorelctl help describes them";
+  const std::string word = SubcommandWord(argc, argv);
+  if (word.empty() && !AsksForHelpOrVersion(argc, argv)) {
+    return FailWith(session, kExitUsage, "a subcommand is required", listHint);
+  }
+  if (!word.empty() && FindSubcommand(app, word) == nullptr) {
+    return FailWith(session, kExitUsage, "unknown subcommand '" + word + "'", listHint);
+  }
 
   try {
     app.parse(argc, argv);
@@ -146,9 +291,27 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
     return app.exit(e, io.out, io.err);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e, io.out, io.err);
+  } catch (const CLI::CallForVersion& e) {
+    io.out << e.what() << '\n';
+    return kExitOk;
   } catch (const CLI::ParseError& e) {
-    io.err << "error: " << e.what() << "\nRun with --help for more information.\n";
+    io.err << "error: " << e.what() << "\nvantorelctl " << word << (word.empty() ? "" : " ")
+           << "--help describes the options\n";
     return kExitUsage;
+  }
+
+  if (*help) {
+    if (helpTopic.empty()) {
+      // app.help() would describe the selected subcommand, `help` itself.
+      io.out << app.get_formatter()->make_help(&app, "vantorelctl", CLI::AppFormatMode::Normal);
+      return kExitOk;
+    }
+    const CLI::App* topic = FindSubcommand(app, helpTopic);
+    if (topic == nullptr) {
+      return FailWith(session, kExitUsage, "unknown subcommand '" + helpTopic + "'", listHint);
+    }
+    io.out << topic->help("vantorelctl");
+    return kExitOk;
   }
 
   auto env = [&](const char* key) -> std::optional<std::string> {
@@ -176,18 +339,27 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
     if (*usb) return ConnectUsbCommand(session, timeoutMs);
     return ConnectNetCommand(session, address, timeoutMs);
   }
+  if (*sample) {
+    if (const auto problem = SampleIndexProblem(index)) {
+      session.command = "sample";
+      return FailWith(session, kExitUsage, *problem);
+    }
+  }
   struct Entry {
     CLI::App* command;
     std::function<int()> run;
   };
   const std::vector<Entry> entries = {
       {jobs, [&] { return JobsCommand(session); }},
-      {addJob, [&] { return AddJobCommand(session, name, make, samples); }},
+      {addJob, [&] { return AddJobCommand(session, name, make, samples, replace); }},
       {deleteJob, [&] { return DeleteJobCommand(session, name); }},
       {run, [&] { return RunCommand(session, name, wait, waitTimeoutMs); }},
       {cancel, [&] { return CancelCommand(session); }},
       {measure, [&] { return MeasureCommand(session, name, std::nullopt, outDir, force); }},
-      {sample, [&] { return MeasureCommand(session, name, index, outDir, force); }},
+      {sample,
+       [&] {
+         return MeasureCommand(session, name, static_cast<std::int32_t>(index), outDir, force);
+       }},
       {log, [&] { return LogCommand(session); }},
       {message, [&] { return MessageCommand(session, text); }},
       {terminate, [&] { return TerminateCommand(session); }},
@@ -200,8 +372,7 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
       return entry.run();
     }
   }
-  io.err << "error: no subcommand\nRun with --help for more information.\n";
-  return kExitUsage;
+  return FailWith(session, kExitUsage, "a subcommand is required", listHint);
 }
 
 }  // namespace vantorel::ctl

@@ -31,28 +31,37 @@ int Succeed(Session& session, nlohmann::json payload, const std::function<void()
   return kExitOk;
 }
 
-int Fail(Session& session, const Status& status) {
+int Fail(Session& session, const Status& status, const std::string& hint) {
   if (status.TransportError()) {
     session.err << "error: " << status.text << '\n';
   } else {
     session.err << "error: " << status.code << ": " << status.text << '\n';
   }
+  if (!hint.empty()) session.err << hint << '\n';
   if (session.json) {
-    PrintEnvelope(session,
-                  {{"result", status.code},
-                   {"transportError", status.TransportError()},
-                   {"error", status.text}},
-                  false);
+    nlohmann::json payload = {{"result", status.code},
+                              {"transportError", status.TransportError()},
+                              {"error", status.text}};
+    if (!hint.empty()) payload["hint"] = hint;
+    PrintEnvelope(session, std::move(payload), false);
   }
   return ExitCodeOf(status);
 }
 
-int FailWith(Session& session, int exitCode, const std::string& text) {
+int FailWith(Session& session, int exitCode, const std::string& text, const std::string& hint) {
   session.err << "error: " << text << '\n';
+  if (!hint.empty()) session.err << hint << '\n';
   if (session.json) {
-    PrintEnvelope(session, {{"error", text}, {"exitCode", exitCode}}, false);
+    nlohmann::json payload = {{"error", text}, {"exitCode", exitCode}};
+    if (!hint.empty()) payload["hint"] = hint;
+    PrintEnvelope(session, std::move(payload), false);
   }
   return exitCode;
+}
+
+std::string Counted(std::uint64_t count, const std::string& singular, std::string plural) {
+  if (plural.empty()) plural = singular + "s";
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {

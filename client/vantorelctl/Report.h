@@ -4,7 +4,8 @@
 // the JSON envelope are the same everywhere: with --json, standard output
 // gets exactly one JSON object per run ({"command", "ok", ...}); without it,
 // results go to standard output as text and errors to standard error as
-// "error: ..." lines.
+// "error: ..." lines, each followed by a line with the next step when one is
+// known ("connect first: vantorelctl connect usb").
 //
 // Threads: a Session belongs to the one thread that runs the command.
 #pragma once
@@ -21,12 +22,13 @@
 namespace vantorel::ctl {
 
 // Exit codes of vantorelctl; documented in --help and in the README.
-inline constexpr int kExitOk = 0;          // the driver answered result code 0
-inline constexpr int kExitDriverCode = 1;  // the driver answered a non-zero result code
-inline constexpr int kExitUsage = 2;       // bad command line
-inline constexpr int kExitTransport = 3;   // cannot connect, transport or protocol failure
-inline constexpr int kExitWrite = 4;       // the result or QC folder could not be written
-inline constexpr int kExitQcFail = 5;      // compare: a geometry is outside its tolerance
+inline constexpr int kExitOk = 0;             // the driver answered result code 0
+inline constexpr int kExitDriverCode = 1;     // the driver answered a non-zero result code
+inline constexpr int kExitUsage = 2;          // bad command line
+inline constexpr int kExitTransport = 3;      // cannot connect, transport or protocol failure
+inline constexpr int kExitWrite = 4;          // the result or QC folder could not be written
+inline constexpr int kExitQcFail = 5;         // compare: a geometry is outside its tolerance
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C while waiting (the shell's 128 + SIGINT)
 
 // Where a command writes, and the options every command shares.
 struct Session {
@@ -40,6 +42,9 @@ struct Session {
   std::string host = "127.0.0.1";
   std::uint16_t port = 8889;
   std::uint32_t connectTimeoutMs = 5000;
+  // Replaces the check for the user's interrupt (Ctrl-C) while a command
+  // waits; tests set it, the tool leaves it empty.
+  std::function<bool()> interrupted;
 };
 
 // Prints `payload` (with "command" and "ok": true added) in JSON mode, or
@@ -47,12 +52,14 @@ struct Session {
 int Succeed(Session& session, nlohmann::json payload, const std::function<void()>& human);
 
 // Reports a failed Status: "error: <code>: <text>" (driver code, exit 1) or
-// "error: <text>" (transport, exit 3) on standard error; in JSON mode also
-// the envelope with "ok": false, "result", "transportError" and "error".
-int Fail(Session& session, const Status& status);
+// "error: <text>" (transport, exit 3) on standard error, then `hint` (the
+// next step) on a line of its own when not empty; in JSON mode also the
+// envelope with "ok": false, "result", "transportError", "error" and "hint".
+int Fail(Session& session, const Status& status, const std::string& hint = "");
 
-// Reports a failure that is not a Status (usage, writing) with `exitCode`.
-int FailWith(Session& session, int exitCode, const std::string& text);
+// Reports a failure that is not a Status (usage, a refusal, writing) with
+// `exitCode`, and its hint as Fail does.
+int FailWith(Session& session, int exitCode, const std::string& text, const std::string& hint = "");
 
 // The exit code for a failed Status (1 or 3); kExitOk for an Ok one.
 int ExitCodeOf(const Status& status);
@@ -60,6 +67,10 @@ int ExitCodeOf(const Status& status);
 // Prints rows as left-aligned columns separated by two spaces; the first row
 // is the heading. Widths count bytes.
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+
+// "1 sample", "2 samples": `count` and the noun in the right number
+// (`plural` defaults to singular + "s").
+std::string Counted(std::uint64_t count, const std::string& singular, std::string plural = "");
 
 // "stored", "measuring", "measured", or "state <n>" for a driver job state.
 std::string JobStateName(std::uint32_t state);

@@ -8,9 +8,9 @@ constexpr std::uint32_t kMeasuredState = 2;
 
 }  // namespace
 
-SpreadFetch FetchSampleSpread(Client& client, const std::string& name, ProgressLine& line) {
+SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, ProgressLine& line) {
   SpreadFetch out;
-  const JobsAnswer jobs = client.GetJobs();
+  const JobsAnswer jobs = link.Request([](Client& client) { return client.GetJobs(); });
   if (!jobs.status.Ok()) {
     out.problem = "the job list could not be read (" + jobs.status.text + ")";
     return out;
@@ -30,10 +30,14 @@ SpreadFetch FetchSampleSpread(Client& client, const std::string& name, ProgressL
   for (std::int32_t index = 0; index < count; ++index) {
     line.Show("reading sample " + std::to_string(index + 1) + " of " + std::to_string(count) +
               " of " + name);
-    client.GetSample(name, index, answer);
-    if (!answer.status.Ok()) {
-      out.problem =
-          "sample " + std::to_string(index) + " could not be read (" + answer.status.text + ")";
+    // A connection of its own for each sample, so that another terminal
+    // gets in between two of them.
+    const Status status = link.Request([&](Client& client) {
+      client.GetSample(name, index, answer);
+      return answer.status;
+    });
+    if (!status.Ok()) {
+      out.problem = "sample " + std::to_string(index) + " could not be read (" + status.text + ")";
       return out;
     }
     spread.Add(answer.data);

@@ -5,7 +5,8 @@
 // Uses the job list for the job's state and sample count (both untrusted:
 // a job that is not listed as measured, or lists no samples, gets no
 // statistics), then MsgGetSample for each index into one reused answer, so
-// that only one sample is held in memory at a time.
+// that only one sample is held in memory at a time. Each request goes
+// through the DriverLink on a connection of its own.
 //
 // Threads: belongs to the thread that owns the client.
 #pragma once
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "client/Client.h"
+#include "client/vantorelctl/DriverLink.h"
 #include "client/export/SampleStatistics.h"
 #include "client/vantorelctl/ProgressLine.h"
 
@@ -29,6 +31,6 @@ struct SpreadFetch {
 };
 
 // The spread of job `name`'s samples. `line` shows which sample is read.
-SpreadFetch FetchSampleSpread(Client& client, const std::string& name, ProgressLine& line);
+SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, ProgressLine& line);
 
 }  // namespace vantorel::ctl

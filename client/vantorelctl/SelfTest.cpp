@@ -1,10 +1,13 @@
 // selftest: a quick end-to-end health check of a running driver and its
 // instrument. Each step prints PASS or FAIL; the first failure skips the rest
-// (the job is still deleted when it was added).
+// (the job is still deleted when it was added). Like every command, it holds
+// the driver only for one request at a time.
 #include <functional>
 #include <vector>
 
 #include "client/vantorelctl/Commands.h"
+#include "client/vantorelctl/DriverLink.h"
+#include "client/vantorelctl/Polling.h"
 #include "platform/Time.h"
 
 namespace vantorel::ctl {
@@ -34,7 +37,7 @@ StepOutcome FromStatus(const Status& status) {
 }  // namespace
 
 int SelfTestCommand(Session& session) {
-  Client client;
+  DriverLink link(session);
   nlohmann::json steps = nlohmann::json::array();
   int exitCode = kExitOk;
   bool jobAdded = false;
@@ -64,36 +67,41 @@ int SelfTestCommand(Session& session) {
   };
 
   step("connect to the driver at " + session.host + ":" + std::to_string(session.port), [&] {
-    ClientOptions options = client.Options();
-    options.connectTimeoutMs = session.connectTimeoutMs;
-    client.SetOptions(options);
-    return FromStatus(client.Connect(session.host, session.port));
+    const Status status = link.Open();
+    link.Close();
+    return FromStatus(status);
   });
-  step("connect usb", [&] { return FromStatus(client.ConnectUsb(kConnectTimeoutMs)); });
+  step("connect usb", [&] {
+    return FromStatus(
+        link.Request([](Client& client) { return client.ConnectUsb(kConnectTimeoutMs); }));
+  });
   step("add a 1-sample job", [&] {
-    StepOutcome outcome = FromStatus(client.AddJob(kJobName, "selftest", 1));
+    StepOutcome outcome = FromStatus(
+        link.Request([](Client& client) { return client.AddJob(kJobName, "selftest", 1); }));
     jobAdded = !outcome.failed;
     return outcome;
   });
   step("run the job", [&] {
-    StepOutcome outcome = FromStatus(client.DoJob(kJobName));
+    StepOutcome outcome =
+        FromStatus(link.Request([](Client& client) { return client.DoJob(kJobName); }));
     if (outcome.failed) return outcome;
     ProgressLine line(session.err, session.terminal && !session.json);
-    const JobWait wait = WaitForJob(client, kJobName, kRunTimeoutMs, line);
+    const JobWait wait = WaitForJob(link, kJobName, kRunTimeoutMs, line, session.interrupted);
     line.Clear();
-    if (!wait.status.Ok()) return FromStatus(wait.status);
-    if (!wait.measured) {
+    if (wait.end == WaitEnd::kFailed) return FromStatus(wait.status);
+    if (!wait.measured()) {
       outcome.failed = true;
       outcome.detail = wait.problem;
     }
     return outcome;
   });
   step("read sample 0", [&] {
-    const MeasurementAnswer answer = client.GetSample(kJobName, 0);
+    const MeasurementAnswer answer =
+        link.Request([](Client& client) { return client.GetSample(kJobName, 0); });
     StepOutcome outcome = FromStatus(answer.status);
     if (outcome.failed) return outcome;
-    outcome.detail = std::to_string(answer.data.measurements.size()) + " geometries, " +
-                     std::to_string(answer.data.images.size()) + " images";
+    outcome.detail = Counted(answer.data.measurements.size(), "geometry", "geometries") + ", " +
+                     Counted(answer.data.images.size(), "image");
     if (answer.data.measurements.empty()) {
       outcome.failed = true;
       outcome.detail = "the sample holds no measurement";
@@ -101,9 +109,9 @@ int SelfTestCommand(Session& session) {
     return outcome;
   });
 
-  // Clean up even after a failure, as long as the connection still works.
-  if (jobAdded && client.IsConnected()) {
-    const Status deleted = client.DeleteJob(kJobName);
+  // Clean up even after a failure.
+  if (jobAdded) {
+    const Status deleted = link.Request([](Client& client) { return client.DeleteJob(kJobName); });
     steps.push_back({{"step", "delete the job"}, {"pass", deleted.Ok()}, {"detail", deleted.text}});
     if (!session.json) {
       session.out << (deleted.Ok() ? "PASS  " : "FAIL  ") << "delete the job";

@@ -134,13 +134,14 @@ TEST_F(Vantorelctl, JobLifeCycleAndResultFolders) {
   const std::string text((std::istreambuf_iterator<char>(json)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("r45as110"), std::string::npos);
 
-  // Driver codes: exit 1 and the code's text on standard error.
+  // Checked against the job list before anything is sent.
   run = Ctl({"sample", "Azure pearl", "7", "--out", (fs::path(folder.Path()) / "x").string()});
-  EXPECT_EQ(run.exitCode, 1) << run.out;
-  EXPECT_NE(run.out.find("3004"), std::string::npos) << run.out;
+  EXPECT_EQ(run.exitCode, 2) << run.out;
+  EXPECT_NE(run.out.find("job Azure pearl has 2 samples, numbered 0 to 1"), std::string::npos)
+      << run.out;
   run = Ctl({"measure", "no such job"});
   EXPECT_EQ(run.exitCode, 1) << run.out;
-  EXPECT_NE(run.out.find("job not found"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("job 'no such job' is not stored"), std::string::npos) << run.out;
 
   EXPECT_EQ(Ctl({"cancel"}).exitCode, 0);
   EXPECT_EQ(Ctl({"delete-job", "Azure pearl"}).exitCode, 0);
@@ -201,6 +202,62 @@ TEST_F(Vantorelctl, MessagesLogSelftestAndNetworkConnect) {
   EXPECT_EQ(Ctl({"connect", "net", "192.0.2.7"}).exitCode, 0);
 
   EXPECT_EQ(Ctl({"no-such-subcommand"}).exitCode, 2);
+}
+
+// A mistyped add-job or delete-job loses nothing: the measured job stays.
+TEST_F(Vantorelctl, AddJobKeepsAStoredJobUnlessReplaced) {
+  ASSERT_EQ(Ctl({"connect", "usb"}).exitCode, 0);
+  ASSERT_EQ(Ctl({"add-job", "Std", "--make", "blue pearl", "--samples", "2"}).exitCode, 0);
+  ASSERT_EQ(Ctl({"run", "Std", "--wait"}).exitCode, 0);
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{"add-job", "Std", "--samples", "1001"},
+       2,
+       "--samples 1001: the instrument measures 1 to 1000"},
+      {{"add-job", "Std", "--samples", "1"},
+       1,
+       "job 'Std' is already stored (measured, 2 samples); --replace replaces it and discards its "
+       "readings"},
+      {{"delete-job", "No such job"}, 1, "job 'No such job' is not stored"},
+      {{"sample", "Std", "1"}, 0, "GEOMETRY"},  // the readings are still there
+      {{"add-job", "Std", "--samples", "1", "--replace"}, 0, "job Std stored (1 sample, replacing"},
+      {{"measure", "Std"}, 1, "job Std has not been measured: vantorelctl run Std --wait"},
+      {{"delete-job", "Std"}, 0, "job Std deleted"},
+  };
+  for (const Case& c : cases) {
+    const CtlRun run = Ctl(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args[0] << ": " << run.out;
+    EXPECT_NE(run.out.find(c.text), std::string::npos) << run.out;
+  }
+}
+
+// While run --wait waits, the driver is free between its polls: cancel from a
+// second terminal gets in at once (a connect time-out far below the job's
+// duration), and the waiting command reports the stop.
+TEST_F(Vantorelctl, SecondTerminalCancelsWhileRunWaits) {
+  ASSERT_EQ(Ctl({"connect", "usb"}).exitCode, 0);
+  ASSERT_EQ(Ctl({"add-job", "Long", "--make", "red", "--samples", "1000"}).exitCode, 0);
+  CtlRun waited;
+  std::thread first([&] { waited = RunOnce(Quote(VANTOREL_CTL_PATH), {"run", "Long", "--wait"}); });
+  // The job measures for 10 s; wait until the first terminal has started it.
+  const auto start = std::chrono::steady_clock::now();
+  while (Ctl({"jobs"}).out.find("Long  measuring") == std::string::npos &&
+         ElapsedMs(start) < Scaled(5000)) {
+  }
+  const CtlRun cancel =
+      RunOnce(Quote(VANTOREL_CTL_PATH), {"cancel", "--connect-timeout-ms", "1000"});
+  first.join();
+  EXPECT_EQ(cancel.exitCode, 0) << cancel.out;
+  EXPECT_EQ(waited.exitCode, 1) << waited.out;
+  EXPECT_NE(waited.out.find("job Long stopped before it was measured (stored)"), std::string::npos)
+      << waited.out;
+  EXPECT_LT(ElapsedMs(start), 8000) << "the cancel did not end the measurement";
+
+  EXPECT_EQ(Ctl({"delete-job", "Long"}).exitCode, 0);
 }
 
 TEST_F(Vantorelctl, TerminateEndsTheDriver) {

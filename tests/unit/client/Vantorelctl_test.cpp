@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "FakeDriver.h"
+#include "Version.h"
 #include "client/export/ResultFolder.h"
 #include "client/vantorelctl/Commands.h"
 #include "client/vantorelctl/Ctl.h"
@@ -23,8 +26,10 @@ struct CtlRun {
   std::string err;
 };
 
-// Runs vantorelctl in-process with the given arguments and environment.
-CtlRun Ctl(std::vector<std::string> args, std::map<std::string, std::string> environment = {}) {
+// Runs vantorelctl in-process with the given arguments and environment;
+// `interrupted` stands for the user's Ctrl-C.
+CtlRun Ctl(std::vector<std::string> args, std::map<std::string, std::string> environment = {},
+           std::function<bool()> interrupted = {}) {
   args.insert(args.begin(), "vantorelctl");
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
@@ -34,7 +39,8 @@ CtlRun Ctl(std::vector<std::string> args, std::map<std::string, std::string> env
                             auto found = environment.find(key);
                             if (found == environment.end()) return std::nullopt;
                             return found->second;
-                          }};
+                          },
+                          std::move(interrupted)};
   CtlRun run;
   run.exitCode = vantorel::ctl::RunVantorelctl(static_cast<int>(argv.size()), argv.data(), io);
   run.out = out.str();
@@ -62,6 +68,30 @@ FakeDriver::Script Answers(std::vector<std::vector<std::uint8_t>> bodies) {
       peer.SendFrame(frame->typeId == 7 ? 1 : frame->typeId, body);
     }
   };
+}
+
+// One connection per body: vantorelctl sends one request per connection.
+std::vector<FakeDriver::Script> OnePerConnection(std::vector<std::vector<std::uint8_t>> bodies) {
+  std::vector<FakeDriver::Script> scripts;
+  for (auto& body : bodies) scripts.push_back(Answers({std::move(body)}));
+  return scripts;
+}
+
+std::vector<std::uint8_t> List(const std::vector<JobAdvancedInfo>& jobs, std::int32_t code = 0) {
+  return clienttest::JobListBody(code, jobs);
+}
+
+std::vector<std::uint8_t> LogBody(const std::string& text) {
+  std::vector<std::uint8_t> body;
+  clienttest::PutU32(body, 0);
+  clienttest::PutString(body, text + std::string(1, '\0'));
+  return body;
+}
+
+std::vector<std::uint64_t> TypesOf(const std::vector<vantorel::RawFrame>& frames) {
+  std::vector<std::uint64_t> types;
+  for (const auto& frame : frames) types.push_back(frame.typeId);
+  return types;
 }
 
 std::vector<std::uint8_t> Code(std::int32_t code) {
@@ -110,13 +140,10 @@ TEST(VantorelctlUsage, ParsesOnlyStrictDottedAddresses) {
 TEST(VantorelctlOutcomes, ExitCodesFollowTheAnswers) {
   std::string port;
   {
-    FakeDriver fake({Answers({Code(0)}), Answers({Code(1002)}), Answers({Code(99999)})});
+    FakeDriver fake({Answers({Code(0)}), Answers({Code(99999)})});
     port = PortOf(fake);
     const CtlRun ok = Ctl({"connect", "usb", "--timeout-ms", "300", "--port", port});
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
-    const CtlRun missing = Ctl({"delete-job", "J9", "--port", port});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "error: 1002: job not found\n");
     // Host and port from the environment; --json on the subcommand.
     const CtlRun json =
         Ctl({"cancel", "--json"}, {{"VANTOREL_HOST", "127.0.0.1"}, {"VANTOREL_PORT", port}});
@@ -126,16 +153,152 @@ TEST(VantorelctlOutcomes, ExitCodesFollowTheAnswers) {
     EXPECT_EQ(parsed["ok"], false);
     EXPECT_EQ(parsed["result"], 99999);
     EXPECT_EQ(parsed["transportError"], false);
+    EXPECT_EQ(parsed["hint"], "connect first: vantorelctl connect usb");
 
     const auto frames = fake.Frames();
-    ASSERT_EQ(frames.size(), 3u);
+    ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].body, (std::vector<std::uint8_t>{0, 0, 0, 0, 0x2C, 0x01, 0, 0}));
   }
 
-  // The fake is gone: nothing listens on its port any more.
-  const CtlRun gone = Ctl({"jobs", "--port", port, "--connect-timeout-ms", "500"});
+  // The fake is gone: nothing listens on its port any more. Refusals are
+  // retried until --connect-timeout-ms, with one notice.
+  const CtlRun gone = Ctl({"jobs", "--port", port, "--connect-timeout-ms", "300"});
   EXPECT_EQ(gone.exitCode, 3);
-  EXPECT_NE(gone.err.find("error: cannot connect to 127.0.0.1:" + port), std::string::npos);
+  EXPECT_EQ(
+      gone.err.rfind("the driver is not running or is serving another client; retrying\u2026\n"
+                     "error: cannot connect to 127.0.0.1:" +
+                         port,
+                     0),
+      0u)
+      << gone.err;
+  EXPECT_NE(gone.err.find("tried for 0.3 s; --connect-timeout-ms waits longer"), std::string::npos);
+}
+
+// Each case: the arguments, the fake's answers (one connection each), the
+// exit code, a text the output must hold, and the requests the fake saw.
+TEST(VantorelctlOutcomes, CommandsCheckTheJobListAndSayWhatToDo) {
+  const auto none = List({});
+  const auto measured = List({Job("Std", 2, 2)});
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::vector<std::uint8_t>> answers;
+    int exitCode;
+    std::string text;
+    std::vector<std::uint64_t> requests;
+  };
+  const Case cases[] = {
+      // Nothing lost by a mistyped add-job or delete-job.
+      {{"add-job", "Std", "--samples", "1"},
+       {measured},
+       1,
+       "error: job 'Std' is already stored (measured, 2 samples); --replace replaces it and "
+       "discards its readings\n",
+       {2}},
+      {{"add-job", "Std", "--samples", "1", "--replace"},
+       {measured, Code(0)},
+       0,
+       "job Std stored (1 sample, replacing the earlier job)\n",
+       {2, 8}},
+      {{"add-job", "New", "--samples", "3"},
+       {none, Code(0)},
+       0,
+       "job New stored (3 samples)\n",
+       {2, 8}},
+      {{"add-job", "New", "--samples", "3"},
+       {none, Code(3007), LogBody("x WARNING job not stored: sample count 3 outside 0..2\n")},
+       1,
+       "error: 3007: invalid job description\nthe instrument refused it: sample count 3 outside "
+       "0..2; it stores a job name of 1 to 4096 bytes",
+       {2, 8, 12}},
+      {{"add-job", "X", "--samples", "0"}, {}, 2, "a job of no samples measures nothing", {}},
+      {{"add-job", "X", "--samples", "1001"}, {}, 2, "the instrument measures 1 to 1000", {}},
+      {{"add-job", "", "--samples", "1"}, {}, 2, "the job name is empty", {}},
+      {{"add-job", "X", "--samples", "1", "--make", "\xC3\x28"},
+       {},
+       2,
+       "make is not valid UTF-8",
+       {}},
+      {{"delete-job", "No such job"},
+       {none},
+       1,
+       "error: job 'No such job' is not stored\nvantorelctl jobs lists the stored jobs\n",
+       {2}},
+      {{"delete-job", "Std"}, {measured, Code(0)}, 0, "job Std deleted\n", {2, 4}},
+      // measure and sample: the list first, then the request.
+      {{"measure", "Azure pearl"},
+       {List({Job("Azure pearl", 1, 3)})},
+       1,
+       "error: job Azure pearl is still measuring: vantorelctl run \"Azure pearl\" --wait waits "
+       "for it\n",
+       {2}},
+      {{"measure", "J1"},
+       {List({Job("J1", 0, 2)}), clienttest::MeasurementBody(3004, {})},
+       1,
+       "error: 3004: sample not measured (or index out of range)\njob J1 has not been measured: "
+       "vantorelctl run J1 --wait\n",
+       {2, 5}},
+      {{"sample", "J1", "1"},
+       {List({Job("J1", 0, 2)}), clienttest::MeasurementBody(3004, {})},
+       1,
+       "sample 1 of job J1 has not been measured: vantorelctl run J1 --wait",
+       {2, 6}},
+      {{"measure", "J0"}, {List({Job("J0", 0, 0)})}, 1, "has no samples: there is nothing", {2}},
+      {{"measure", "Gone"}, {measured}, 1, "error: job 'Gone' is not stored", {2}},
+      {{"sample", "Std", "2"},
+       {measured},
+       2,
+       "sample 2 is out of range: job Std has 2 samples, numbered 0 to 1",
+       {2}},
+      {{"sample", "Std", "-1"}, {}, 2, "sample index -1: samples are numbered from 0", {}},
+      // Every result code with the next step.
+      {{"jobs"}, {List({}, 99999)}, 1, "connect first: vantorelctl connect usb", {2}},
+      {{"cancel"}, {Code(3001)}, 1, "error: 3001: instrument not connected\nconnect first", {10}},
+      {{"run", "J1"}, {none}, 1, "error: job 'J1' is not stored", {2}},
+      {{"run", "J1"},
+       {List({Job("J1", 0, 2), Job("Other", 1, 5)}), Code(3005)},
+       1,
+       "job Other is measuring: vantorelctl run Other --wait waits for it, vantorelctl cancel "
+       "stops it",
+       {2, 9}},
+      {{"run", "J1"}, {List({Job("J1", 1, 2)})}, 1, "job J1 is still measuring", {2}},
+      {{"connect", "usb"}, {Code(99999)}, 1, "the instrument did not answer", {1}},
+      {{"message", "hi"},
+       {Code(4711)},
+       1,
+       "error: 4711: device error 4711\na code of the instrument module",
+       {11}},
+      // Usage.
+      {{"foo"}, {}, 2, "error: unknown subcommand 'foo'\nthe subcommands are: connect, jobs,", {}},
+      {{}, {}, 2, "error: a subcommand is required\n", {}},
+      {{"help"}, {}, 0, "Usage: vantorelctl [OPTIONS] SUBCOMMAND", {}},
+      {{"help", "run"}, {}, 0, "Usage: vantorelctl run [OPTIONS] NAME", {}},
+      {{"--version"}, {}, 0, std::string("vantorelctl ") + VANTOREL_VERSION + "\n", {}},
+  };
+  for (const Case& c : cases) {
+    FakeDriver fake(OnePerConnection(c.answers));
+    std::vector<std::string> args = c.args;
+    if (!c.answers.empty()) args.insert(args.end(), {"--port", PortOf(fake)});
+    const CtlRun run = Ctl(args);
+    const std::string output = run.out + run.err;
+    SCOPED_TRACE((c.args.empty() ? "(none)" : c.args[0]) + ": " + output);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_NE(output.find(c.text), std::string::npos) << c.text;
+    EXPECT_EQ(TypesOf(fake.Frames()), c.requests);
+  }
+}
+
+TEST(VantorelctlUsage, EachHelpListsItsOwnExitCodesAndTheGlobalOptions) {
+  const CtlRun jobs = Ctl({"jobs", "--help"});
+  EXPECT_EQ(jobs.exitCode, 0);
+  EXPECT_NE(jobs.out.find("--connect-timeout-ms N"), std::string::npos) << jobs.out;
+  EXPECT_NE(jobs.out.find("  3   the driver cannot be reached"), std::string::npos);
+  EXPECT_EQ(jobs.out.find("  4 "), std::string::npos) << jobs.out;
+  EXPECT_EQ(jobs.out.find("  5 "), std::string::npos) << jobs.out;
+  const CtlRun run = Ctl({"run", "--help"});
+  EXPECT_NE(run.out.find("  130 Ctrl-C while waiting"), std::string::npos) << run.out;
+  const CtlRun compare = Ctl({"compare", "--help"});
+  EXPECT_NE(compare.out.find("  5   a geometry of the batch"), std::string::npos) << compare.out;
+  EXPECT_EQ(compare.out.find("130"), std::string::npos);
 }
 
 TEST(VantorelctlOutput, JobsPrintsAnAlignedTableAndJson) {
@@ -160,29 +323,76 @@ TEST(VantorelctlOutput, JobsPrintsAnAlignedTableAndJson) {
   EXPECT_EQ(parsed["jobs"][1]["sampleCount"], 12);
 }
 
-TEST(VantorelctlRun, WaitFollowsTheJobUntilMeasuredOrStopped) {
-  FakeDriver fake({
-      Answers({Code(0), clienttest::JobListBody(0, {Job("J1", 1, 2)}),
-               clienttest::JobListBody(0, {Job("other", 0, 1), Job("J1", 2, 2)})}),
-      Answers({Code(0), clienttest::JobListBody(0, {Job("J1", 1, 2)}),
-               clienttest::JobListBody(0, {Job("J1", 0, 2)})}),
-      Answers({Code(3005)}),
+// run --wait polls on a connection per request (each script of the fake
+// answers one request), so the driver is free between polls.
+TEST(VantorelctlRun, WaitFollowsTheJobOnAConnectionPerPoll) {
+  const auto stored = List({Job("J1", 0, 2)});
+  const auto measuring = List({Job("J1", 1, 2)});
+  const auto measured = List({Job("other", 0, 1), Job("J1", 2, 2)});
+  const auto delayedMeasuring = List({Job("J1", 1, 2), Job("slow", 0, 1)});
+  struct Case {
+    std::vector<std::string> extra;
+    std::vector<std::vector<std::uint8_t>> answers;
+    int exitCode;
+    std::string text;
+    std::vector<std::uint64_t> requests;
+  };
+  const Case cases[] = {
+      {{}, {stored, Code(0), measuring, measured}, 0, "job J1 measured in", {2, 9, 2, 2}},
+      {{},
+       {stored, Code(0), measuring, stored},
+       1,
+       "job J1 stopped before it was measured (stored)",
+       {2, 9, 2, 2}},
+      // A job measuring already is waited for, not started again.
+      {{}, {measuring, measured}, 0, "job J1 is measuring already; waiting for it", {2, 2}},
+      {{"--wait-timeout-ms", "1"},
+       {stored, Code(0), delayedMeasuring},
+       1,
+       "error: job J1 not measured within 0.0 s\njob J1 goes on measuring: vantorelctl cancel "
+       "stops it, vantorelctl run J1 --wait waits for it again\n",
+       {2, 9, 2}},
+  };
+  for (const Case& c : cases) {
+    std::vector<FakeDriver::Script> scripts = OnePerConnection(c.answers);
+    if (c.answers.back() == delayedMeasuring) {
+      // The clock must move past the 1 ms limit before the first poll is answered.
+      scripts.back() = [&](Peer& peer) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Answers({measuring})(peer);
+      };
+    }
+    FakeDriver fake(std::move(scripts));
+    std::vector<std::string> args = {"run", "J1", "--wait", "--port", PortOf(fake)};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const CtlRun run = Ctl(args);
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_NE((run.out + run.err).find(c.text), std::string::npos) << c.text;
+    EXPECT_EQ(TypesOf(fake.Frames()), c.requests);
+  }
+
+  // Ctrl-C during the wait: exit 130, and the job goes on measuring.
+  std::atomic<bool> pressed{false};
+  std::vector<FakeDriver::Script> scripts = OnePerConnection({stored, Code(0)});
+  scripts.push_back([&](Peer& peer) {
+    Answers({measuring})(peer);
+    pressed = true;
   });
-  const std::string port = PortOf(fake);
-  const CtlRun measured = Ctl({"run", "J1", "--wait", "--port", port});
-  EXPECT_EQ(measured.exitCode, 0) << measured.err;
-  EXPECT_NE(measured.out.find("job J1 measured"), std::string::npos);
-  const CtlRun cancelled = Ctl({"run", "J1", "--wait", "--port", port});
-  EXPECT_EQ(cancelled.exitCode, 1);
-  EXPECT_NE(cancelled.err.find("stopped before it was measured"), std::string::npos);
-  const CtlRun busy = Ctl({"run", "J1", "--port", port});
-  EXPECT_EQ(busy.exitCode, 1);
-  EXPECT_EQ(busy.err, "error: 3005: instrument busy: a job is measuring\n");
+  FakeDriver fake(std::move(scripts));
+  const CtlRun run =
+      Ctl({"run", "J1", "--wait", "--port", PortOf(fake)}, {}, [&] { return pressed.load(); });
+  EXPECT_EQ(run.exitCode, 130);
+  EXPECT_EQ(run.err,
+            "error: interrupted while waiting\njob J1 goes on measuring: vantorelctl cancel stops "
+            "it, vantorelctl run J1 --wait waits for it again\n");
+  EXPECT_EQ(TypesOf(fake.Frames()), (std::vector<std::uint64_t>{2, 9, 2}));
 }
 
 TEST(VantorelctlMeasure, WritesTheResultFolderOrReportsWhyNot) {
   const auto body = clienttest::MeasurementBody(0, clienttest::MakeMeasurement(0));
-  FakeDriver fake({Answers({body}), Answers({body}), Answers({body})});
+  const auto list = List({Job("J1", 2, 3)});
+  FakeDriver fake(OnePerConnection({list, body, list, body, list, body}));
   const std::string port = PortOf(fake);
   const auto base =
       std::filesystem::temp_directory_path() / ("vantorelctl-test-" + std::to_string(fake.Port()));
@@ -204,10 +414,7 @@ TEST(VantorelctlMeasure, WritesTheResultFolderOrReportsWhyNot) {
   EXPECT_EQ(summary.out.rfind("GEOMETRY", 0), 0u);
   EXPECT_NE(summary.out.find("r45as110"), std::string::npos);
 
-  const auto frames = fake.Frames();
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[0].typeId, 6u);
-  EXPECT_EQ(frames[1].typeId, 5u);
+  EXPECT_EQ(TypesOf(fake.Frames()), (std::vector<std::uint64_t>{2, 6, 2, 5, 2, 5}));
   std::filesystem::remove_all(base);
 }
 
@@ -217,10 +424,11 @@ TEST(VantorelctlMeasure, ReadsEverySampleForTheSpread) {
   VantorelMeasurementsFull mean = clienttest::MakeMeasurement(0), low = mean, high = mean;
   low.measurements.at(R45As45).lab[0] -= 0.5f;
   high.measurements.at(R45As45).lab[0] += 0.5f;
-  FakeDriver fake(Answers({clienttest::MeasurementBody(0, mean),
-                           clienttest::JobListBody(0, {Job("J1", 2, 2)}),
-                           clienttest::MeasurementBody(0, low),
-                           clienttest::MeasurementBody(0, high)}));
+  FakeDriver fake(OnePerConnection({clienttest::JobListBody(0, {Job("J1", 2, 2)}),
+                                     clienttest::MeasurementBody(0, mean),
+                                     clienttest::JobListBody(0, {Job("J1", 2, 2)}),
+                                     clienttest::MeasurementBody(0, low),
+                                     clienttest::MeasurementBody(0, high)}));
   exporttest::TempDir dir;
   const CtlRun run =
       Ctl({"measure", "J1", "--out", (dir.path() / "r").string(), "--port", PortOf(fake)});
@@ -232,29 +440,31 @@ TEST(VantorelctlMeasure, ReadsEverySampleForTheSpread) {
   EXPECT_NEAR(json["geometries"][8]["stdev"]["L"].get<double>(), std::sqrt(0.5), 1e-4);
   std::vector<std::uint32_t> ids;
   for (const auto& frame : fake.Frames()) ids.push_back(frame.typeId);
-  EXPECT_EQ(ids, (std::vector<std::uint32_t>{5, 2, 6, 6}));
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{2, 5, 2, 6, 6}));
 }
 
-TEST(VantorelctlSelfTest, RunsEveryStepOnOneConnection) {
-  FakeDriver fake(Answers({
-      Code(0),                                                          // connect usb
-      Code(0),                                                          // add job
-      Code(0),                                                          // run
-      clienttest::JobListBody(0, {Job("vantorelctl-selftest", 2, 1)}),  // measured
-      clienttest::MeasurementBody(0, clienttest::MakeMeasurement(16)),  // sample 0
-      Code(0),                                                          // delete
-  }));
+TEST(VantorelctlSelfTest, RunsEveryStepOneRequestAtATime) {
+  // The first connection only shows that the driver can be reached.
+  std::vector<FakeDriver::Script> scripts = {[](Peer& peer) { peer.WaitForClose(); }};
+  for (auto& script : OnePerConnection({
+           Code(0),                                                          // connect usb
+           Code(0),                                                          // add job
+           Code(0),                                                          // run
+           clienttest::JobListBody(0, {Job("vantorelctl-selftest", 2, 1)}),  // measured
+           clienttest::MeasurementBody(0, clienttest::MakeMeasurement(16)),  // sample 0
+           Code(0),                                                          // delete
+       })) {
+    scripts.push_back(std::move(script));
+  }
+  FakeDriver fake(std::move(scripts));
   const CtlRun run = Ctl({"selftest", "--port", PortOf(fake)});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("PASS  read sample 0"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("selftest passed"), std::string::npos);
-  const auto frames = fake.Frames();
-  ASSERT_EQ(frames.size(), 6u);
-  const std::uint64_t expected[] = {1, 8, 9, 2, 6, 4};
-  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(frames[i].typeId, expected[i]);
+  EXPECT_EQ(TypesOf(fake.Frames()), (std::vector<std::uint64_t>{1, 8, 9, 2, 6, 4}));
 
   // A failing step skips the rest; no job was added, so none is deleted.
-  FakeDriver failing(Answers({Code(3001)}));
+  FakeDriver failing({[](Peer& peer) { peer.WaitForClose(); }, Answers({Code(3001)})});
   const CtlRun failed = Ctl({"selftest", "--json", "--port", PortOf(failing)});
   EXPECT_EQ(failed.exitCode, 1);
   const auto parsed = nlohmann::json::parse(failed.out);
@@ -279,6 +489,8 @@ class VantorelctlCompare : public ::testing::Test {
     ASSERT_TRUE(
         vantorel::exporter::WriteResultFolder(Path("batch"), exporttest::MakeRequest(batch)).ok);
     exporttest::WriteFile(Path("tolerances.txt"), "r15as15 4\n* 1\n");
+    exporttest::WriteFile(Path("typo.txt"), "r15as15 4\nR15AS-15 2.0\n");
+    exporttest::WriteFile(Path("empty.txt"), "");
     exporttest::WriteFile(Path("empty.cxf"), "<CxF><Resources/></CxF>");
     std::filesystem::create_directories(Path("plain"));
   }
@@ -310,7 +522,19 @@ TEST_F(VantorelctlCompare, RowsVerdictAndExitCodes) {
       {{Path("plain"), batch}, 2, {"is not a result folder"}},
       {{standard, Path("empty.cxf")}, 2, {"holds no ColorCIELab values"}},
       {{standard, batch, "--formula", "de2001"}, 2, {"--formula"}},
-      {{standard, batch, "--tolerance", "-1"}, 2, {"--tolerance"}},
+      {{standard, batch, "--tolerance", "-1"},
+       2,
+       {"--tolerance: \"-1\" is not a tolerance: give a number of 0 or more, such as 1.0\n"}},
+      {{standard, Path("std/result.json")},
+       2,
+       {"result.json is not a CxF file (it holds JSON; for a result.json give its result folder "
+        "instead)"}},
+      {{standard, batch, "--tolerance-file", Path("typo.txt")},
+       2,
+       {"typo.txt:2: \"R15AS-15\" is not a geometry"}},
+      {{standard, batch, "--tolerance-file", Path("empty.txt")},
+       2,
+       {"empty.txt:1: the file holds no tolerance"}},
       {{standard, batch, "--tolerance", "1", "--tolerance-file", Path("tolerances.txt")},
        2,
        {"excludes"}},
@@ -357,19 +581,21 @@ TEST_F(VantorelctlCompare, JsonAndQcFolderCarryTheWholeComparison) {
 
 TEST_F(VantorelctlCompare, JobSidesAreMeasuredByTheDriver) {
   const auto body = clienttest::MeasurementBody(0, exporttest::MakeFull());
-  FakeDriver fake({Answers({body, clienttest::MeasurementBody(1002, {})})});
+  const auto list = List({Job("Std", 2, 3), Job("Busy", 1, 3)});
+  FakeDriver fake(OnePerConnection({list, body}));
   const CtlRun same = Ctl({"compare", "job:Std", Path("std"), "--port", PortOf(fake)});
   EXPECT_EQ(same.exitCode, 0) << same.err;
   EXPECT_NE(same.out.find("job:Std (instrument)"), std::string::npos);
-  const auto frames = fake.Frames();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].typeId, 5u);
+  EXPECT_EQ(TypesOf(fake.Frames()), (std::vector<std::uint64_t>{2, 5}));
 
-  // Both sides on one connection; the second job is unknown to the driver.
-  FakeDriver unknown({Answers({body, clienttest::MeasurementBody(1002, {})})});
-  const CtlRun missing = Ctl({"compare", "job:Std", "job:Gone", "--port", PortOf(unknown)});
+  // As measure: a job not stored or still measuring is refused from the list.
+  FakeDriver refused(OnePerConnection({list, body, list, list}));
+  const CtlRun missing = Ctl({"compare", "job:Std", "job:Gone", "--port", PortOf(refused)});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("1002"), std::string::npos);
+  EXPECT_NE(missing.err.find("job 'Gone' is not stored"), std::string::npos) << missing.err;
+  const CtlRun busy = Ctl({"compare", "job:Busy", Path("std"), "--port", PortOf(refused)});
+  EXPECT_EQ(busy.exitCode, 1);
+  EXPECT_NE(busy.err.find("job Busy is still measuring"), std::string::npos) << busy.err;
 }
 
 }  // namespace

@@ -74,24 +74,29 @@ TEST(ComparisonTest, RowsFollowTheStandardAndListOneSidedGeometries) {
 TEST(ComparisonTest, ToleranceFilesAreParsedOrRefusedByLine) {
   Tolerances t;
   std::string error;
-  ASSERT_TRUE(ParseTolerances("# dE00\n r45as15  2.0 \r\nr45as45,1\n\n*=1.5  # rest\n", t, error))
+  ASSERT_TRUE(
+      ParseTolerances("# dE00\n r45as15  2.0 \r\nr45as45,1\n\n*=1.5  # rest\n", "t.txt", t, error))
       << error;
   EXPECT_EQ(t.For("r45as15"), 2.0);
   EXPECT_EQ(t.For("r45as45"), 1.0);
   EXPECT_EQ(t.For("r15as15"), 1.5);
-  ASSERT_TRUE(ParseTolerances("", t, error));
+  ASSERT_TRUE(ParseTolerances("r15as-45 0.5", "t.txt", t, error)) << error;
   EXPECT_EQ(t.For("r45as45"), kDefaultTolerance);
   const std::pair<const char*, const char*> bad[] = {
-      {"r45as45", "line 1: expected a geometry and a tolerance"},
-      {"\nr45as45 1 2", "line 2: expected"},
-      {"r45as45 -1", "is not a tolerance"},
+      {"", "t.txt:1: the file holds no tolerance"},
+      {"# only a comment\n\n", "t.txt:1: the file holds no tolerance"},
+      {"r45as45", "t.txt:1: expected a geometry and a tolerance"},
+      {"\nr45as45 1 2", "t.txt:2: expected"},
+      {"r45as15x 2.0", "t.txt:1: \"r45as15x\" is not a geometry; the geometries are r15as-45,"},
+      {"R15AS-15 2.0", "t.txt:1: \"R15AS-15\" is not a geometry"},
+      {"r45as45 -1", "t.txt:1: \"-1\" is not a tolerance: give a number of 0 or more"},
       {"r45as45 nan", "is not a tolerance"},
       {"r45as45 1x", "is not a tolerance"},
-      {"r45as45 1\nr45as45 2", "line 2: geometry r45as45 is given twice"},
-      {"* 1\n* 2", "\"*\" is given twice"},
+      {"r45as45 1\nr45as45 2", "t.txt:2: r45as45 is given twice (first on line 1)"},
+      {"* 1\n\n* 2", "t.txt:3: \"*\" is given twice"},
   };
   for (const auto& [text, message] : bad) {
-    EXPECT_FALSE(ParseTolerances(text, t, error)) << text;
+    EXPECT_FALSE(ParseTolerances(text, "t.txt", t, error)) << text;
     EXPECT_NE(error.find(message), std::string::npos) << error;
   }
 }

@@ -94,7 +94,9 @@ TEST(CxfReaderTest, RefusesWhatItCannotUseWithAReason) {
     std::size_t warnings;
   };
   const Case cases[] = {
-      {"", "not a CxF3 document", 0},
+      {"", "in.cxf is not a CxF file (it is empty)", 0},
+      {" {\"format\": \"vantorel-result\"}", "is not a CxF file (it holds JSON", 0},
+      {"CGATS.17", "is not a CxF file (it is not XML)", 0},
       {"<CxF><Resources>", "not well-formed", 0},
       {"<svg/>", "not a CxF3 document", 0},
       {[] {

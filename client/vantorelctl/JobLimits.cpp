@@ -1,0 +1,46 @@
+#include "client/vantorelctl/JobLimits.h"
+
+#include "client/Utf8.h"
+
+namespace vantorel::ctl {
+
+std::optional<std::string> JobDescriptionProblem(const std::string& name, const std::string& make,
+                                                 std::int64_t samples) {
+  if (name.empty()) return "the job name is empty; give a name of 1 to 4096 bytes";
+  if (name.size() > kMaxJobNameBytes) {
+    return "the job name has " + std::to_string(name.size()) +
+           " bytes; the instrument stores names of 1 to 4096 bytes";
+  }
+  std::u32string text;
+  if (!Utf8ToUtf32(name, text)) return "the job name is not valid UTF-8";
+  if (!Utf8ToUtf32(make, text)) return "the make is not valid UTF-8";
+  if (text.size() > kMaxMakeCharacters) {
+    return "the make has " + std::to_string(text.size()) +
+           " characters; the instrument stores makes of at most 4096";
+  }
+  if (samples == 0) {
+    return "--samples 0: a job of no samples measures nothing; give 1 to 1000 samples";
+  }
+  if (samples < 0 || samples > kMaxJobSamples) {
+    return "--samples " + std::to_string(samples) + ": the instrument measures 1 to 1000 samples";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SampleIndexProblem(std::int64_t index) {
+  if (index < 0) {
+    return "sample index " + std::to_string(index) + ": samples are numbered from 0";
+  }
+  if (index >= kMaxJobSamples) {
+    return "sample index " + std::to_string(index) +
+           ": a job has at most 1000 samples, numbered 0 to 999";
+  }
+  return std::nullopt;
+}
+
+std::string JobLimitsText() {
+  return "a job name of 1 to 4096 bytes, a make of at most 4096 characters, 1 to 1000 samples, "
+         "at most 1000 jobs";
+}
+
+}  // namespace vantorel::ctl
