@@ -1,6 +1,6 @@
 #include "client/vantorelctl/JobLimits.h"
 
-#include "client/Utf8.h"
+#include "colour/Utf8.h"
 
 namespace vantorel::ctl {
 
@@ -12,8 +12,8 @@ std::optional<std::string> JobDescriptionProblem(const std::string& name, const 
            " bytes; the instrument stores names of 1 to 4096 bytes";
   }
   std::u32string text;
-  if (!Utf8ToUtf32(name, text)) return "the job name is not valid UTF-8";
-  if (!Utf8ToUtf32(make, text)) return "the make is not valid UTF-8";
+  if (!colour::DecodeUtf8(name, text)) return "the job name is not valid UTF-8";
+  if (!colour::DecodeUtf8(make, text)) return "the make is not valid UTF-8";
   if (text.size() > kMaxMakeCharacters) {
     return "the make has " + std::to_string(text.size()) +
            " characters; the instrument stores makes of at most 4096";
