@@ -335,16 +335,13 @@ TEST(ClientKeptAnswer, BrokenStreamsBecomeFailureValues) {
   }
 }
 
-TEST(ClientTerminate, SucceedsOnlyWhenTheDriverReadsItAndClosesInOrder) {
+TEST(ClientTerminate, SucceedsWhenTheDriverClosesAndFailsWhenItAnswers) {
   FakeDriver fake({
       [](Peer& peer) { peer.ReadFrame(); },
       [](Peer& peer) {
         if (peer.ReadFrame()) peer.SendCode(3, 0);
         peer.WaitForClose();
       },
-      // Never read: the reset of a connection that waited in the queue of a
-      // listening socket closed meanwhile. The driver did not end.
-      [](Peer& peer) { peer.WaitForBytes(); },
   });
   Client client(Quick());
   ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
@@ -353,16 +350,28 @@ TEST(ClientTerminate, SucceedsOnlyWhenTheDriverReadsItAndClosesInOrder) {
   ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
   EXPECT_EQ(client.Terminate(2000).failure, Failure::UnexpectedType);
   client.Close();
-  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
-  const vantorel::Status reset = client.Terminate(2000);
-  EXPECT_EQ(reset.failure, Failure::Closed);
-  EXPECT_NE(reset.text.find("try again"), std::string::npos) << reset.text;
-  EXPECT_FALSE(client.IsConnected());
   const auto frames = fake.Frames();
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].typeId, 3u);
   EXPECT_EQ(frames[0].body.size(), 1u);
 }
+
+// Linux and Windows reset a connection closed with unread bytes; Wine, which
+// runs the Windows build's tests, closes it in order, so the case is checked
+// by the Linux build.
+#if !defined(_WIN32)
+TEST(ClientTerminate, AResetIsNotAnEndedDriver) {
+  // Never read: the reset of a connection that waited in the queue of a
+  // listening socket closed meanwhile. The driver did not end.
+  FakeDriver fake([](Peer& peer) { peer.WaitForBytes(); });
+  Client client(Quick());
+  ASSERT_TRUE(client.Connect("127.0.0.1", fake.Port()).Ok());
+  const vantorel::Status reset = client.Terminate(2000);
+  EXPECT_EQ(reset.failure, Failure::Closed);
+  EXPECT_NE(reset.text.find("try again"), std::string::npos) << reset.text;
+  EXPECT_FALSE(client.IsConnected());
+}
+#endif
 
 TEST(ClientConnect, RefusedConnectionAndBadArgumentsAreValues) {
   std::uint16_t closedPort = 0;

@@ -38,8 +38,9 @@ class Peer {
   // Waits until the client closes its end (up to 10 s); true when it did.
   bool WaitForClose();
   // Waits until bytes from the client have arrived (up to 10 s), reading
-  // none: a script that returns then resets the connection, as a driver does
-  // that closes a listening socket with the connection still in its queue.
+  // none: a script that returns then resets the connection (on Linux and
+  // Windows; Wine closes it in order), as a driver does that closes a
+  // listening socket with the connection still in its queue.
   bool WaitForBytes();
 
  private:
