@@ -392,7 +392,10 @@ TEST(VantorelctlRun, WaitFollowsTheJobOnAConnectionPerPoll) {
 TEST(VantorelctlMeasure, WritesTheResultFolderOrReportsWhyNot) {
   const auto body = clienttest::MeasurementBody(0, clienttest::MakeMeasurement(0));
   const auto list = List({Job("J1", 2, 3)});
-  FakeDriver fake(OnePerConnection({list, body, list, body, list, body}));
+  // sample: the job list, the sample; each measure: the job list, the
+  // measurement, then the job list and the three samples for their spread.
+  FakeDriver fake(OnePerConnection({list, body, list, body, list, body, body, body, list, body,
+                                    list, body, body, body}));
   const std::string port = PortOf(fake);
   const auto base =
       std::filesystem::temp_directory_path() / ("vantorelctl-test-" + std::to_string(fake.Port()));
@@ -414,7 +417,8 @@ TEST(VantorelctlMeasure, WritesTheResultFolderOrReportsWhyNot) {
   EXPECT_EQ(summary.out.rfind("GEOMETRY", 0), 0u);
   EXPECT_NE(summary.out.find("r45as110"), std::string::npos);
 
-  EXPECT_EQ(TypesOf(fake.Frames()), (std::vector<std::uint64_t>{2, 6, 2, 5, 2, 5}));
+  EXPECT_EQ(TypesOf(fake.Frames()),
+            (std::vector<std::uint64_t>{2, 6, 2, 5, 2, 6, 6, 6, 2, 5, 2, 6, 6, 6}));
   std::filesystem::remove_all(base);
 }
 
