@@ -245,8 +245,14 @@ TEST_F(Vantorelctl, SecondTerminalCancelsWhileRunWaits) {
   std::thread first([&] { waited = RunOnce(Quote(VANTOREL_CTL_PATH), {"run", "Long", "--wait"}); });
   // The job measures for 10 s; wait until the first terminal has started it.
   const auto start = std::chrono::steady_clock::now();
-  while (Ctl({"jobs"}).out.find("Long  measuring") == std::string::npos &&
-         ElapsedMs(start) < Scaled(5000)) {
+  // (The table's columns widen with the longest stored name.)
+  const auto measuring = [] {
+    const std::string table = Ctl({"jobs"}).out;
+    const std::size_t row = table.find("\nLong ");
+    return row != std::string::npos &&
+           table.compare(table.find_first_not_of(' ', row + 5), 9, "measuring") == 0;
+  };
+  while (!measuring() && ElapsedMs(start) < Scaled(5000)) {
   }
   const CtlRun cancel =
       RunOnce(Quote(VANTOREL_CTL_PATH), {"cancel", "--connect-timeout-ms", "1000"});
