@@ -16,11 +16,12 @@ from __future__ import annotations
 
 import argparse
 import sys
+import time
 from typing import List, Optional
 
 from . import __version__
 from .client import DEFAULT_PORT, Client
-from .errors import ProtocolError, VantorelError
+from .errors import DriverUnreachableError, ProtocolError, VantorelError
 from .records import JobState, Measurement
 from .result_folder import FolderError, SampleStatistics, check_target, sample_statistics
 from .result_folder import write_result_folder
@@ -103,10 +104,24 @@ def _measure(c: Client, args: argparse.Namespace) -> None:
     print(f"wrote {len(files)} files to {args.out}{mean}")
 
 
+def _connect(args: argparse.Namespace) -> Client:
+    """A client of the driver. The driver stops listening while it serves
+    another client (and for a moment after one has gone), so a refused
+    connection is tried again every 50 ms for up to 2 s."""
+    deadline = time.monotonic() + 2.0
+    while True:
+        try:
+            return Client(args.host, args.port, timeout=args.timeout)
+        except DriverUnreachableError as e:
+            if "refused" not in e.reason or time.monotonic() >= deadline:
+                raise
+            time.sleep(0.05)
+
+
 def main(argv: Optional[List[str]] = None) -> int:
     args = _parser().parse_args(argv)
     try:
-        with Client(args.host, args.port, timeout=args.timeout) as c:
+        with _connect(args) as c:
             _open_session(c, args)
             if args.command == "jobs":
                 _print_jobs(c)
