@@ -17,6 +17,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 procps iproute2
   wixl msitools lintian dpkg-dev python3-pefile
+  libsqlite3-dev sqlite3 libpq-dev postgresql
 )
 
 missing=()
