@@ -20,10 +20,10 @@ using Lab3 = std::array<double, 3>;  // L*, a*, b*
 
 struct GeometryReading {
   std::string geometry;
-  std::optional<Lab3> lab;                     // absent when the answer held only an image
-  std::vector<double> spectrum;                // 31 values, or none
+  std::optional<Lab3> lab;       // absent when the answer held only an image
+  std::vector<double> spectrum;  // 31 values, or none
   std::optional<std::array<double, 7>> texture;
-  std::vector<std::uint8_t> exr;               // empty unless images are recorded
+  std::vector<std::uint8_t> exr;  // empty unless images are recorded
 };
 
 // One sample of a job (index from 0), or the combined measurement (index -1).
@@ -41,17 +41,17 @@ struct GeometrySpread {
 };
 
 struct MeasurementRecord {
-  std::int64_t id = 0;        // given by the store
-  std::string time;           // given by the store when empty
+  std::int64_t id = 0;  // given by the store
+  std::string time;     // given by the store when empty
   std::string operatorName;
-  std::string instrument;     // the --instrument label, may be empty
-  std::string host;           // the driver's host and port
+  std::string instrument;  // the --instrument label, may be empty
+  std::string host;        // the driver's host and port
   int port = 0;
   std::string job;
   std::string make;
-  int sampleCount = 0;              // samples the combined values are the mean of
-  std::optional<int> sampleIndex;   // set for a single sample (`vantorelctl sample`)
-  SampleReading combined;           // what `measure` fetched (or the one sample)
+  int sampleCount = 0;             // samples the combined values are the mean of
+  std::optional<int> sampleIndex;  // set for a single sample (`vantorelctl sample`)
+  SampleReading combined;          // what `measure` fetched (or the one sample)
   std::vector<SampleReading> samples;
   std::vector<GeometrySpread> spread;
 };
@@ -68,11 +68,11 @@ struct GeometryTolerance {
 
 // One version of a named standard.
 struct StandardRecord {
-  std::int64_t id = 0;   // given by the store
-  std::string name;      // Unicode text, compared exactly
-  int version = 0;       // given by the store: 1, 2, ...
-  std::string time;      // given by the store when empty
-  std::string source;    // what it was made from: a path, "job:NAME", "#ID"
+  std::int64_t id = 0;                       // given by the store
+  std::string name;                          // Unicode text, compared exactly
+  int version = 0;                           // given by the store: 1, 2, ...
+  std::string time;                          // given by the store when empty
+  std::string source;                        // what it was made from: a path, "job:NAME", "#ID"
   std::optional<std::int64_t> sourceRecord;  // the measurement record it came from
   std::string formula = "de2000";
   std::vector<GeometryTolerance> tolerances;  // "*" entry: the default
@@ -92,15 +92,15 @@ struct ComparisonRowRecord {
 };
 
 struct ComparisonRecord {
-  std::int64_t id = 0;   // given by the store
-  std::string time;      // given by the store when empty
+  std::int64_t id = 0;  // given by the store
+  std::string time;     // given by the store when empty
   std::string operatorName;
   std::string instrument;
   std::optional<std::int64_t> standardId;  // the library's standard version, if any
   std::string standardName;                // its name (or empty)
   std::optional<int> standardVersion;
-  std::string standardSource;              // "std:NAME", a path, "job:NAME", "#ID"
-  std::optional<std::int64_t> batchRecord; // the batch's measurement record, if any
+  std::string standardSource;               // "std:NAME", a path, "job:NAME", "#ID"
+  std::optional<std::int64_t> batchRecord;  // the batch's measurement record, if any
   std::string batchSource;
   std::string formula;
   std::string overrides;  // JSON object of what the command line overrode, "{}" for none

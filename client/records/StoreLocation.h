@@ -34,8 +34,7 @@ using Environment = std::function<std::optional<std::string>(const std::string&)
 // Parses `value` (empty: the default location from `environment`). A URI
 // with a password, or no usable default folder, is an error in `error`.
 std::optional<StoreLocation> ParseStoreLocation(const std::string& value,
-                                                const Environment& environment,
-                                                std::string& error);
+                                                const Environment& environment, std::string& error);
 
 // Opens (creating an SQLite file and its folder on first use) and brings the
 // schema up to date. Null with the reason in `status` when it cannot.
