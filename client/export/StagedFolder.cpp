@@ -38,13 +38,16 @@ fs::path FreeSibling(const fs::path& target, const std::string& tag, bool create
 }
 
 // True when `dir` is a real directory that is empty or holds a result.json
-// (a result folder) or a qc.json (a comparison's folder).
+// (a result folder), a qc.json (a comparison's folder) or a trend.csv (a
+// standard's trend).
 bool MayReplace(const fs::path& dir) {
   std::error_code ec;
   if (fs::symlink_status(dir, ec).type() != fs::file_type::directory || ec) return false;
   if (fs::is_empty(dir, ec) && !ec) return true;
-  if (fs::is_regular_file(dir / "result.json", ec) && !ec) return true;
-  return fs::is_regular_file(dir / "qc.json", ec) && !ec;
+  for (const char* marker : {"result.json", "qc.json", "trend.csv"}) {
+    if (fs::is_regular_file(dir / marker, ec) && !ec) return true;
+  }
+  return false;
 }
 
 }  // namespace

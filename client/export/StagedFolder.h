@@ -5,8 +5,8 @@
 // removed, so a failure never leaves a folder behind that looks complete.
 //
 // Replacing (force): only a real directory that is empty or holds a
-// result.json or a qc.json may be replaced, so that a mistyped target cannot delete
-// unrelated data. The old folder is renamed aside, the new one renamed in,
+// result.json, a qc.json or a trend.csv may be replaced, so that a mistyped
+// target cannot delete unrelated data. The old folder is renamed aside, the new one renamed in,
 // then the old one is deleted; if the second rename fails the old folder is
 // put back.
 //

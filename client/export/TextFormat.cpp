@@ -67,6 +67,14 @@ std::string XmlEscape(std::string_view text) {
   return out;
 }
 
+std::string CsvField(std::string_view text) {
+  std::string field = colour::SanitizeUtf8(text);
+  if (field.find_first_of(",\"\n\r") == std::string::npos) return field;
+  std::string quoted = "\"";
+  for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 std::string CgatsText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -26,6 +26,11 @@ std::string FormatFixed(double value, int decimals);
 // replaced by U+FFFD.
 std::string XmlEscape(std::string_view text);
 
+// `text` as one CSV field (RFC 4180): valid UTF-8, enclosed in double quotes
+// with its quotes doubled when it holds a comma, a quote, CR or LF, as it
+// is otherwise.
+std::string CsvField(std::string_view text);
+
 // `text` fit for a quoted CGATS keyword value: valid UTF-8, double quotes
 // replaced by single quotes and every control character by a space.
 std::string CgatsText(std::string_view text);

@@ -3,15 +3,9 @@
 #include <cmath>
 
 #include "client/export/TextFormat.h"
-#include "colour/Utf8.h"
 
 namespace vantorel::quality {
 namespace {
-
-nlohmann::json Rounded(double value) {
-  if (!std::isfinite(value)) return nullptr;
-  return std::round(value * 1e4) / 1e4;
-}
 
 nlohmann::json LabJson(const std::optional<colour::Lab>& lab) {
   if (!lab) return nullptr;
@@ -29,6 +23,11 @@ bool BothSides(const ComparisonRow& row) {
 }
 
 }  // namespace
+
+nlohmann::json Rounded(double value) {
+  if (!std::isfinite(value)) return nullptr;
+  return std::round(value * 1e4) / 1e4;
+}
 
 nlohmann::json ComparisonJson(const Comparison& comparison) {
   nlohmann::json rows = nlohmann::json::array();
@@ -78,13 +77,8 @@ std::string ToQcCsv(const Comparison& comparison) {
   };
   for (const ComparisonRow& row : comparison.rows) {
     // Geometry names from a foreign CxF may hold anything: quote when needed.
-    std::string name = colour::SanitizeUtf8(row.geometry);
-    if (name.find_first_of(",\"\n\r") != std::string::npos) {
-      std::string quoted = "\"";
-      for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-      name = quoted + "\"";
-    }
-    out += name + "," + StatusText(row.status) + "," + lab(row.standard) + "," + lab(row.batch);
+    out += exporter::CsvField(row.geometry) + "," + StatusText(row.status) + "," +
+           lab(row.standard) + "," + lab(row.batch);
     if (BothSides(row)) {
       const colour::LabComponents& d = row.components;
       out += "," + number(d.dL) + "," + number(d.da) + "," + number(d.db) + "," + number(d.dC) +

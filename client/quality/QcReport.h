@@ -24,6 +24,10 @@ namespace vantorel::quality {
 
 nlohmann::json ComparisonJson(const Comparison& comparison);
 
+// `value` rounded to 4 decimals as the reports write numbers; null when it
+// is not finite.
+nlohmann::json Rounded(double value);
+
 std::string ToQcCsv(const Comparison& comparison);
 
 }  // namespace vantorel::quality

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "client/export/TextFormat.h"
+#include "client/quality/SvgElements.h"
 
 namespace vantorel::quality {
 namespace {
@@ -14,28 +15,10 @@ constexpr double kWidth = 1220, kHeight = 560;
 // The bar chart; the a*b* panels are right of it.
 constexpr double kBarLeft = 70, kBarRight = 540, kTop = 80, kBottom = 440;
 
-std::string Num(double v) { return exporter::FormatFixed(v, 2); }
-
-std::string Text(double x, double y, const std::string& anchor, const std::string& text,
-                 const std::string& extra = "") {
-  return "  <text x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" text-anchor=\"" + anchor + "\"" +
-         extra + ">" + exporter::XmlEscape(text) + "</text>\n";
-}
-
-std::string Line(double x1, double y1, double x2, double y2, const std::string& style) {
-  return "  <line x1=\"" + Num(x1) + "\" y1=\"" + Num(y1) + "\" x2=\"" + Num(x2) + "\" y2=\"" +
-         Num(y2) + "\" " + style + "/>\n";
-}
-
-// A round step (1, 2 or 5 times a power of ten) giving 4 to 10 grid lines.
-double Step(double range) {
-  const double raw = range / 6.0;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-    if (factor * magnitude >= raw) return factor * magnitude;
-  }
-  return 10.0 * magnitude;
-}
+using svg::Line;
+using svg::Num;
+using svg::Step;
+using svg::Text;
 
 void Bars(std::string& out, const Comparison& c) {
   double top = 1.0;
@@ -106,15 +89,13 @@ std::string Signed(double v) {
   return text.starts_with('-') || text == "0.00" ? text : "+" + text;
 }
 
-// Cells fill the rows of kPanelColumns from left to right.
-double PanelTop(int cell) {
-  const int row = cell / kPanelColumns;
-  return kTop - 10 + kCellHeight * row;
-}
-double PanelLeft(int cell) {
-  const int column = cell % kPanelColumns;
-  return kPanelLeft + kCellWidth * column;
-}
+// Cells fill the rows of kPanelColumns from left to right, from the grid's
+// top left corner.
+struct Origin {
+  double left = kPanelLeft, top = kTop - 10;
+};
+double PanelTop(const Origin& o, int cell) { return o.top + kCellHeight * (cell / kPanelColumns); }
+double PanelLeft(const Origin& o, int cell) { return o.left + kCellWidth * (cell % kPanelColumns); }
 
 // Half the width of a panel, in a*b* units, for a batch `offset` away from
 // the standard and a tolerance contour reaching `contour` along either axis.
@@ -125,8 +106,9 @@ double PanelExtent(double da, double db, double contour) {
   return std::max({need, std::min(contour * 1.15, limit), 0.05});
 }
 
-void Panel(std::string& out, int cell, const ComparisonRow& row, colour::Formula formula) {
-  const double left = PanelLeft(cell), top = PanelTop(cell) + 20;
+void Panel(std::string& out, const Origin& o, int cell, const ComparisonRow& row,
+           colour::Formula formula) {
+  const double left = PanelLeft(o, cell), top = PanelTop(o, cell) + 20;
   const colour::Lab& s = *row.standard;
   const double da = row.batch->a - s.a, db = row.batch->b - s.b;
   const auto contour = ToleranceContour(formula, s, row.tolerance);
@@ -190,8 +172,8 @@ void Panel(std::string& out, int cell, const ComparisonRow& row, colour::Formula
 }
 
 // The last cell: what the marks of the panels mean.
-void PanelKey(std::string& out, int cell, const Comparison& c) {
-  const double left = PanelLeft(cell), top = PanelTop(cell) + 20;
+void PanelKey(std::string& out, const Origin& o, int cell, const Comparison& c) {
+  const double left = PanelLeft(o, cell), top = PanelTop(o, cell) + 20;
   const std::string label = colour::FormulaLabel(c.formula);
   const std::pair<const char*, std::string> lines[] = {
       {"", "a*b* per geometry,"},       {"", "centred on the standard"},
@@ -219,14 +201,23 @@ void PanelKey(std::string& out, int cell, const Comparison& c) {
 }
 
 // Draws the panels; returns the y below the last one.
-double Panels(std::string& out, const Comparison& c) {
+double Panels(std::string& out, const Comparison& c, const Origin& o = {}) {
   int cell = 0;
   for (const ComparisonRow& row : c.rows) {
     if (!row.standard || !row.batch) continue;
-    Panel(out, cell++, row, c.formula);
+    Panel(out, o, cell++, row, c.formula);
   }
-  PanelKey(out, cell, c);
-  return PanelTop(cell) + kCellHeight;
+  PanelKey(out, o, cell, c);
+  return PanelTop(o, cell) + kCellHeight;
+}
+
+// An <svg> element for inline use in HTML, which needs neither an XML
+// declaration nor the namespace.
+std::string SvgElement(double width, double height, const std::string& body) {
+  return "<svg width=\"" + Num(width) + "\" height=\"" + Num(height) + "\" viewBox=\"0 0 " +
+         Num(width) + " " + Num(height) +
+         "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"13\">\n" +
+         "  <rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n" + body + "</svg>\n";
 }
 
 }  // namespace
@@ -266,6 +257,21 @@ std::vector<std::pair<double, double>> ToleranceContour(colour::Formula formula,
     out.emplace_back(hi * ca, hi * sa);
   }
   return out;
+}
+
+std::string DeltaEBarsSvg(const Comparison& comparison) {
+  std::string body;
+  Bars(body, comparison);
+  // The chart without qc.svg's title rows above it.
+  constexpr double kShift = kTop - 20;
+  return SvgElement(kBarRight + 20, kHeight - kShift,
+                    "  <g transform=\"translate(0 " + Num(-kShift) + ")\">\n" + body + "  </g>\n");
+}
+
+std::string AbPanelsSvg(const Comparison& comparison) {
+  std::string body;
+  const double height = Panels(body, comparison, Origin{10, 0});
+  return SvgElement(10 + kCellWidth * kPanelColumns, height, body);
 }
 
 std::string ToQcSvg(const Comparison& comparison) {

@@ -30,6 +30,13 @@ namespace vantorel::quality {
 
 std::string ToQcSvg(const Comparison& comparison);
 
+// The two halves of qc.svg, each as an <svg> element for inline use in HTML
+// (without XML declaration and namespace): the bars with their tolerances, and the grid of
+// a*b* panels with the key (4 panels a row). The panels' clip paths have the
+// ids "panel0", "panel1", ...: one panel grid per document.
+std::string DeltaEBarsSvg(const Comparison& comparison);
+std::string AbPanelsSvg(const Comparison& comparison);
+
 // The tolerance contour around `standard` in the a*b* plane at L* =
 // standard L* + dL: for each of `directions` directions evenly round the
 // circle (counter-clockwise from +a*), the offset (da*, db*) at which
