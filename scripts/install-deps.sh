@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the tools need.
-# Idempotent: does nothing (and prints one line) when everything is present.
+# Installs every Debian package the build, the tests and the tools need, then
+# the SQLite amalgamation of the Windows builds (scripts/fetch-sqlite.sh).
+# Idempotent: does nothing (and prints one line each) when everything is present.
 # Needs root (or sudo) on Debian 12; the i386 architecture is added for Wine.
 set -euo pipefail
 
@@ -29,16 +30,20 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"
-  exit 0
+else
+  echo "install-deps: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  # tshark asks whether non-root users may capture; answer no without a prompt.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  echo "install-deps: done"
 fi
 
-echo "install-deps: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-# tshark asks whether non-root users may capture; answer no without a prompt.
-echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-echo "install-deps: done"
+# Not a Debian package: the Windows builds compile SQLite from its
+# amalgamation, kept in the cache of the user who runs this script (only
+# apt-get runs through sudo).
+"$(dirname "$0")/fetch-sqlite.sh"

@@ -26,6 +26,8 @@ if [ "$allow_dirty" -eq 0 ] && [ -n "$(git status --porcelain --untracked-files=
   exit 2
 fi
 
+# The Debian packages, and the SQLite amalgamation that the Windows build
+# compiles (kept outside the tree, so the archived tree below finds it too).
 scripts/install-deps.sh
 version=$(sed -nE 's/^project\(vantorel VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "release: no version in CMakeLists.txt's project()" >&2; exit 1; }

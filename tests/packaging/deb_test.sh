@@ -41,6 +41,28 @@ check "the SDK headers and CMake package" test -f "$root/usr/include/vantorel/de
   -a -f "$root/usr/lib/cmake/VantorelDeviceSdk/VantorelDeviceSdkConfig.cmake"
 check "an example systemd unit" test -f "$root/usr/share/doc/vantorel/examples/vantorel-driver.service"
 
+# Depends (dpkg-shlibdeps) names the package of every shared library that the
+# programs and modules load, such as libsqlite3-0 and libpq5 for vantorelctl.
+depends_cover_needed() {
+  local depends file lib pkg ok=0 multiarch
+  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed -E 's/^ *([^ ]+).*/\1/')
+  for file in "$root/usr/bin/vantorelctl" "$root/usr/lib/vantorel/vantorel-driver" "$root"/usr/lib/vantorel/*.so; do
+    for lib in $(objdump -p "$file" | awk '$1 == "NEEDED" {print $2}'); do
+      pkg=$(dpkg -S "*/$lib" 2>/dev/null | awk -v want="/$multiarch/$lib" -v arch="$arch" '
+        NF == 2 && substr($2, length($2) - length(want) + 1) == want &&
+        $1 ~ ("^[^:,]+(:" arch ")?:$") {
+          sub(/:.*/, "", $1); print $1; exit }')
+      if [ -z "$pkg" ] || ! grep -qxF "$pkg" <<<"$depends"; then
+        echo "      $(basename "$file") needs $lib (package ${pkg:-unknown}), not in Depends"
+        ok=1
+      fi
+    done
+  done
+  return $ok
+}
+check "Depends names the package of every library the programs load" depends_cover_needed
+
 # A session: the unpacked driver loads the unpacked modules from its own folder.
 VANTOREL_SIM_CONNECT_MS=20 VANTOREL_SIM_SAMPLE_MS=20 VANTOREL_SIM_IMAGE_PX=16 \
   "$root/usr/bin/vantorel-driver" </dev/null >"$work/driver.log" 2>&1 &
