@@ -123,6 +123,10 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& pathUtf8, StoreStat
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
+  // Double-quoted text is an identifier, never a string, whichever SQLite
+  // version the build links.
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   auto connection = std::make_unique<SqliteConnection>(db);
   // WAL lets readers go on while one process writes; a file that is not a
   // database fails here, before anything is written.

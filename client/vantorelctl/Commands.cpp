@@ -11,8 +11,8 @@
 #include "client/vantorelctl/JobList.h"
 #include "client/vantorelctl/Polling.h"
 #include "client/vantorelctl/ProgressLine.h"
+#include "client/vantorelctl/Recording.h"
 #include "client/vantorelctl/ResultHints.h"
-#include "client/vantorelctl/SampleSpreadFetch.h"
 #include "colour/Utf8.h"
 #include "platform/Interrupt.h"
 #include "platform/Time.h"
@@ -71,22 +71,13 @@ nlohmann::json SampleCountJson(const exporter::SampleStatistics* spread) {
   return spread == nullptr ? nlohmann::json(nullptr) : nlohmann::json(spread->sampleCount);
 }
 
-// The samples' spread of a measured job; a failure to read them is a
-// warning, since the combined measurement itself is there.
-std::optional<exporter::SampleStatistics> ReadSpread(Session& session, DriverLink& link,
-                                                     const std::string& name) {
-  ProgressLine line(session.err, session.terminal);
-  link.SetProgressCallback({});  // it drew on the measurement's line, now gone
-  SpreadFetch fetched = FetchSampleSpread(link, name, line);
-  line.Clear();
-  if (!fetched.problem.empty()) {
-    session.err << "warning: " << fetched.problem << "; the result states no spread\n";
-  }
-  return std::move(fetched.statistics);
-}
+// How a fetch's output ends: Succeed, or SucceedPartly when the recording
+// failed.
+using Finish = std::function<int(nlohmann::json, const std::function<void()>&)>;
 
 int PrintSummary(Session& session, const VantorelMeasurementsFull& data,
-                 const exporter::SampleStatistics* spread) {
+                 const exporter::SampleStatistics* spread, nlohmann::json payload,
+                 const Finish& finish) {
   nlohmann::json geometries = nlohmann::json::array();
   std::vector<std::vector<std::string>> rows = {{"GEOMETRY", "L*", "a*", "b*", "IMAGE"}};
   for (const auto& [angle, record] : data.measurements) {
@@ -105,16 +96,18 @@ int PrintSummary(Session& session, const VantorelMeasurementsFull& data,
     rows.push_back({AngleName(angle), "-", "-", "-", std::to_string(image.exr.size()) + " bytes"});
     geometries.push_back({{"geometry", AngleName(angle)}, {"imageBytes", image.exr.size()}});
   }
-  return Succeed(session, {{"geometries", geometries}, {"sampleCount", SampleCountJson(spread)}},
-                 [&] {
-                   PrintTable(session.out, rows);
-                   if (spread != nullptr) session.out << MeanOf(spread) << '\n';
-                 });
+  payload["geometries"] = geometries;
+  payload["sampleCount"] = SampleCountJson(spread);
+  return finish(std::move(payload), [&] {
+    PrintTable(session.out, rows);
+    if (spread != nullptr) session.out << MeanOf(spread) << '\n';
+  });
 }
 
 int WriteFolder(Session& session, const std::string& name, std::optional<std::int32_t> index,
                 const VantorelMeasurementsFull& data, const exporter::SampleStatistics* spread,
-                const std::string& outDir, bool force) {
+                const std::string& outDir, bool force, nlohmann::json payload,
+                const Finish& finish) {
   exporter::ExportRequest request;
   request.job = name;
   request.result = 0;
@@ -132,16 +125,15 @@ int WriteFolder(Session& session, const std::string& name, std::optional<std::in
     return FailWith(session, kExitWrite, "cannot write the result folder: " + written.error);
   }
   for (const std::string& warning : written.warnings) session.err << "warning: " << warning << '\n';
-  return Succeed(session,
-                 {{"out", outDir},
-                  {"files", written.files},
-                  {"warnings", written.warnings},
-                  {"sampleCount", SampleCountJson(spread)}},
-                 [&] {
-                   session.out << "wrote " << Counted(written.files.size(), "file") << " to " << outDir;
-                   if (spread != nullptr) session.out << " (" << MeanOf(spread) << ")";
-                   session.out << '\n';
-                 });
+  payload["out"] = outDir;
+  payload["files"] = written.files;
+  payload["warnings"] = written.warnings;
+  payload["sampleCount"] = SampleCountJson(spread);
+  return finish(std::move(payload), [&] {
+    session.out << "wrote " << Counted(written.files.size(), "file") << " to " << outDir;
+    if (spread != nullptr) session.out << " (" << MeanOf(spread) << ")";
+    session.out << '\n';
+  });
 }
 
 }  // namespace
@@ -254,6 +246,18 @@ int AddJobCommand(Session& session, const std::string& name, const std::string& 
     }
     return Fail(session, status, hint);
   }
+  // The protocol does not carry the make: the lab's database remembers it
+  // for the job's records. A database that cannot be used costs a warning.
+  if (!make.empty()) {
+    LabStore store(session);
+    records::RecordStore* db = store.Get();
+    const records::StoreStatus remembered =
+        db != nullptr ? db->RememberMake(name, make) : records::StoreStatus::Error(store.Problem());
+    if (!remembered.ok) {
+      session.err << "warning: the make is not remembered for the job's records: "
+                  << remembered.message << '\n';
+    }
+  }
   const std::string done = "job " + name + " stored (" + Counted(count, "sample") +
                            (stored != nullptr ? ", replacing the earlier job)" : ")");
   return Succeed(session, {{"job", name}, {"sampleCount", count}, {"replaced", stored != nullptr}},
@@ -349,40 +353,53 @@ int CancelCommand(Session& session) {
 }
 
 int MeasureCommand(Session& session, const std::string& name, std::optional<std::int32_t> index,
-                   const std::string& outDir, bool force) {
+                   const std::string& outDir, bool force, const RecordOptions& options) {
   DriverLink link(session);
-  JobAdvancedInfo job;
-  int exitCode = kExitOk;
-  if (!CheckFetchable(session, link, name, index, job, exitCode)) return exitCode;
-  MeasurementAnswer answer;
-  {
-    ProgressLine line(session.err, session.terminal);
-    const std::string what = index ? name + " sample " + std::to_string(*index) : name;
-    link.SetProgressCallback([&](const Progress& progress) {
-      if (!progress.receiving) {
-        line.Show("waiting for " + what + ": " + Seconds(progress.elapsedMs));
-      } else {
-        line.Show("receiving " + what + ": " + Megabytes(progress.received) + " of " +
-                      Megabytes(progress.total),
-                  progress.received == progress.total);
-      }
-    });
-    answer = link.Request([&](Client& client) {
-      return index ? client.GetSample(name, *index) : client.GetMeasure(name);
-    });
-    link.SetProgressCallback({});
+  FetchedJob fetched;
+  if (const int code = FetchJob(session, link, name, index,
+                                options.record ? SampleReads::kKeep : SampleReads::kSpread,
+                                options.images, fetched);
+      code != kExitOk) {
+    return code;
   }
-  if (!answer.status.Ok()) {
-    HintContext context = Context(session, name);
-    context.index = index;
-    context.jobState = job.state;
-    return FailRequest(session, answer.status, context);
+  LabStore store(session);
+  const Recorded recorded = RecordFetched(session, store, options, fetched);
+  nlohmann::json payload = nlohmann::json::object();
+  if (options.record) payload["record"] = recorded.id ? nlohmann::json(*recorded.id) : nullptr;
+  const Finish finish = [&](nlohmann::json body, const std::function<void()>& human) {
+    const auto withLine = [&] {
+      human();
+      if (recorded.id && !session.json) PrintRecorded(session, "recorded", *recorded.id);
+    };
+    if (recorded.Failed()) {
+      return SucceedPartly(session, std::move(body), withLine, recorded.exitCode, recorded.problem,
+                           recorded.hint);
+    }
+    const int code = Succeed(session, std::move(body), withLine);
+    if (recorded.id && session.json) PrintRecorded(session, "recorded", *recorded.id);
+    return code;
+  };
+  const exporter::SampleStatistics* statistics = fetched.spread ? &*fetched.spread : nullptr;
+  if (outDir.empty()) return PrintSummary(session, fetched.data, statistics, payload, finish);
+  const int written =
+      WriteFolder(session, name, index, fetched.data, statistics, outDir, force, payload, finish);
+  // A folder that could not be written does not undo the record.
+  if (written == kExitWrite && recorded.id) PrintRecorded(session, "recorded", *recorded.id);
+  if (written == kExitWrite && recorded.Failed()) {
+    return FailWith(session, recorded.exitCode, recorded.problem, recorded.hint);
   }
-  std::optional<exporter::SampleStatistics> spread;
-  if (!index) spread = ReadSpread(session, link, name);
-  const exporter::SampleStatistics* statistics = spread ? &*spread : nullptr;
-  if (outDir.empty()) return PrintSummary(session, answer.data, statistics);
-  return WriteFolder(session, name, index, answer.data, statistics, outDir, force);
+  return written;
+}
+
+int ReportMeasurement(Session& session, const std::string& job, std::optional<std::int32_t> index,
+                      const VantorelMeasurementsFull& data,
+                      const exporter::SampleStatistics* spread, const std::string& outDir,
+                      bool force, nlohmann::json payload) {
+  const Finish finish = [&](nlohmann::json body, const std::function<void()>& human) {
+    return Succeed(session, std::move(body), human);
+  };
+  if (outDir.empty()) return PrintSummary(session, data, spread, std::move(payload), finish);
+  return WriteFolder(session, job, index, data, spread, outDir, force, std::move(payload), finish);
 }
 
 int LogCommand(Session& session) {

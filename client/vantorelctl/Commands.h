@@ -13,6 +13,8 @@
 #include <string>
 
 #include "client/Client.h"
+#include "client/export/SampleStatistics.h"
+#include "client/vantorelctl/LabStore.h"
 #include "client/vantorelctl/Report.h"
 
 namespace vantorel::ctl {
@@ -35,8 +37,16 @@ int CancelCommand(Session& session);
 // The combined measurement (no index) or one sample of a job, once the job
 // list shows it can be fetched (JobList.h: CheckFetchable). With an outDir
 // the result folder is written there; without, a summary is printed.
+// Records it in the lab's database unless options.record is false (exit 6,
+// after the output, when it cannot).
 int MeasureCommand(Session& session, const std::string& name, std::optional<std::int32_t> index,
-                   const std::string& outDir, bool force);
+                   const std::string& outDir, bool force, const RecordOptions& options);
+// Prints the summary of a measurement (no outDir) or writes its result
+// folder, as `measure` does, with `payload` in the JSON object.
+int ReportMeasurement(Session& session, const std::string& job, std::optional<std::int32_t> index,
+                      const VantorelMeasurementsFull& data,
+                      const exporter::SampleStatistics* spread, const std::string& outDir,
+                      bool force, nlohmann::json payload);
 int LogCommand(Session& session);
 // `text` is UTF-8; invalid UTF-8 is a usage error (exit 2).
 int MessageCommand(Session& session, const std::string& text);

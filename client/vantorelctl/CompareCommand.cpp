@@ -10,14 +10,15 @@
 #include "client/quality/QcFolder.h"
 #include "client/quality/QcReport.h"
 #include "client/quality/ResultFolderReader.h"
+#include "client/vantorelctl/CompareSides.h"
 #include "client/vantorelctl/DriverLink.h"
 #include "client/vantorelctl/JobList.h"
+#include "client/vantorelctl/RecordConversion.h"
+#include "client/vantorelctl/Recording.h"
 #include "client/vantorelctl/ResultHints.h"
 
 namespace vantorel::ctl {
 namespace {
-
-constexpr std::string_view kJobPrefix = "job:";
 
 // "+1.25", "-0.40"; a value that rounds to zero is "+0.00" whatever its sign.
 std::string Signed(double value) {
@@ -33,66 +34,16 @@ std::string Fixed(double value) {
   return text;
 }
 
-// Reads one side. On failure reports it and sets `exitCode`.
-class SideReader {
- public:
-  explicit SideReader(Session& session) : session_(session) {}
+// What the command line set over a library standard's own values.
+nlohmann::json Overrides(const CompareOptions& options) {
+  nlohmann::json overrides = nlohmann::json::object();
+  if (!options.formula.empty()) overrides["formula"] = options.formula;
+  if (options.tolerance) overrides["tolerance"] = *options.tolerance;
+  if (!options.toleranceFile.empty()) overrides["toleranceFile"] = options.toleranceFile;
+  return overrides;
+}
 
-  std::optional<quality::QcSide> Read(const std::string& what, int& exitCode) {
-    quality::SideRead read;
-    if (what.starts_with(kJobPrefix)) {
-      const std::string job = what.substr(kJobPrefix.size());
-      if (job.empty()) {
-        exitCode = FailWith(session_, kExitUsage, "job: needs a job name, as in job:NAME");
-        return std::nullopt;
-      }
-      // As `measure`: a job still measuring would hold the driver.
-      JobAdvancedInfo entry;
-      if (!CheckFetchable(session_, link_, job, std::nullopt, entry, exitCode)) return std::nullopt;
-      const MeasurementAnswer answer =
-          link_.Request([&](Client& client) { return client.GetMeasure(job); });
-      if (!answer.status.Ok()) {
-        HintContext context;
-        context.command = session_.command;
-        context.job = job;
-        context.jobState = entry.state;
-        context.connectTimeoutMs = session_.connectTimeoutMs;
-        exitCode = Fail(session_, answer.status, NextStep(answer.status, context));
-        return std::nullopt;
-      }
-      read = quality::SideFromMeasurement(answer.data, what);
-      if (read.ok && read.side.values.empty()) {
-        read.ok = false;
-        read.error = "job " + job + " has no L*a*b* values (is it measured?)";
-      }
-    } else {
-      std::error_code ec;
-      const std::filesystem::path path(what);
-      const auto type = std::filesystem::status(path, ec).type();
-      if (type == std::filesystem::file_type::directory) {
-        read = quality::ReadResultFolder(path, what);
-      } else if (type == std::filesystem::file_type::regular) {
-        read = quality::ReadCxfFile(path, what);
-      } else {
-        read.error = "no such result folder or CxF3 file: " + what;
-      }
-    }
-    for (const std::string& warning : read.warnings) session_.err << "warning: " << warning << '\n';
-    warnings_.insert(warnings_.end(), read.warnings.begin(), read.warnings.end());
-    if (!read.ok) {
-      exitCode = FailWith(session_, kExitUsage, read.error);
-      return std::nullopt;
-    }
-    return read.side;
-  }
-
-  const std::vector<std::string>& Warnings() const { return warnings_; }
-
- private:
-  Session& session_;
-  DriverLink link_{session_};
-  std::vector<std::string> warnings_;
-};
+}  // namespace
 
 void PrintComparison(Session& session, const quality::Comparison& c) {
   const auto flop = [](const std::optional<double>& value) {
@@ -129,39 +80,58 @@ void PrintComparison(Session& session, const quality::Comparison& c) {
   session.out << "verdict   " << verdict << '\n';
 }
 
-}  // namespace
-
 int CompareCommand(Session& session, const CompareOptions& options) {
-  const std::optional<colour::Formula> formula = colour::ParseFormula(options.formula);
-  if (!formula) {
-    return FailWith(session, kExitUsage,
-                    "unknown formula " + options.formula + " (de2000, de94, cmc or de76)");
+  std::optional<colour::Formula> formula;
+  if (!options.formula.empty()) {
+    formula = colour::ParseFormula(options.formula);
+    if (!formula) {
+      return FailWith(session, kExitUsage,
+                      "unknown formula " + options.formula + " (de2000, de94, cmc or de76)");
+    }
   }
-  quality::Tolerances tolerances;
-  if (options.tolerance) tolerances.fallback = *options.tolerance;
+  std::optional<quality::Tolerances> given;
+  if (options.tolerance) {
+    given.emplace();
+    given->fallback = *options.tolerance;
+  }
   if (!options.toleranceFile.empty()) {
     std::string text, error;
+    given.emplace();
     if (!quality::ReadFileText(options.toleranceFile, text, error, 1u << 20) ||
-        !quality::ParseTolerances(text, options.toleranceFile, tolerances, error)) {
+        !quality::ParseTolerances(text, options.toleranceFile, *given, error)) {
       return FailWith(session, kExitUsage, error);
     }
   }
-  SideReader reader(session);
+  LabStore store(session);
+  SideReader reader(session, store, options.record);
   int exitCode = kExitOk;
-  const std::optional<quality::QcSide> standard = reader.Read(options.standard, exitCode);
+  const std::optional<Side> standard = reader.Read(options.standard, true, exitCode);
   if (!standard) return exitCode;
-  const std::optional<quality::QcSide> batch = reader.Read(options.batch, exitCode);
+  const std::optional<Side> batch = reader.Read(options.batch, false, exitCode);
   if (!batch) return exitCode;
 
-  const quality::Comparison comparison = quality::Compare(*standard, *batch, *formula, tolerances);
+  if (!formula) {
+    formula = standard->standard ? colour::ParseFormula(standard->standard->formula)
+                                 : std::optional<colour::Formula>(colour::Formula::kDe2000);
+    if (!formula) formula = colour::Formula::kDe2000;
+  }
+  const quality::Tolerances tolerances = given                ? *given
+                                         : standard->standard ? TolerancesOf(*standard->standard)
+                                                              : quality::Tolerances{};
+  const quality::Comparison comparison =
+      quality::Compare(standard->values, batch->values, *formula, tolerances);
   if (comparison.compared == 0) {
     return FailWith(session, kExitUsage,
                     "the standard and the batch have no geometry in common (standard: " +
-                        std::to_string(standard->values.size()) +
-                        " geometries, batch: " + std::to_string(batch->values.size()) + ")");
+                        std::to_string(standard->values.values.size()) +
+                        " geometries, batch: " + std::to_string(batch->values.values.size()) + ")");
   }
   nlohmann::json payload = quality::ComparisonJson(comparison);
   payload["warnings"] = reader.Warnings();
+  if (standard->standard) {
+    payload["standardName"] = standard->standard->name;
+    payload["standardVersion"] = standard->standard->version;
+  }
   if (!options.outDir.empty()) {
     const exporter::ExportResult written =
         quality::WriteQcFolder(options.outDir, comparison, options.force);
@@ -174,11 +144,48 @@ int CompareCommand(Session& session, const CompareOptions& options) {
     payload["out"] = options.outDir;
     payload["files"] = written.files;
   }
-  Succeed(session, std::move(payload), [&] {
+
+  Recorded recorded = reader.StoreFailure();
+  std::optional<std::int64_t> comparisonId;
+  if (options.record.record && !recorded.Failed()) {
+    records::ComparisonRecord record = RecordFromComparison(comparison);
+    record.operatorName = OperatorName(session, options.record);
+    record.instrument = options.record.instrument;
+    if (standard->standard) {
+      record.standardId = standard->standard->id;
+      record.standardName = standard->standard->name;
+      record.standardVersion = standard->standard->version;
+      record.overrides = Overrides(options).dump();
+    }
+    record.batchRecord = batch->record;
+    records::RecordStore* db = store.Get();
+    const records::StoreStatus status =
+        db != nullptr ? db->AddComparison(record) : records::StoreStatus::Error(store.Problem());
+    if (status.ok) {
+      comparisonId = record.id;
+    } else {
+      recorded.problem = "the comparison was not recorded: " + status.message;
+      recorded.hint = store.Hint();
+      recorded.exitCode = db != nullptr ? kExitStore : store.ExitCode();
+    }
+  }
+  if (options.record.record) {
+    payload["comparison"] = comparisonId ? nlohmann::json(*comparisonId) : nullptr;
+  }
+  if (batch->record) payload["batchRecord"] = *batch->record;
+  const auto human = [&] {
     PrintComparison(session, comparison);
     if (!options.outDir.empty())
       session.out << "wrote qc.json, qc.csv, qc.svg to " << options.outDir << '\n';
-  });
+    if (comparisonId && !session.json) PrintRecorded(session, "comparison recorded", *comparisonId);
+  };
+  if (recorded.Failed()) {
+    // The verdict is printed but not kept: the database's failure wins.
+    return SucceedPartly(session, std::move(payload), human, recorded.exitCode, recorded.problem,
+                         recorded.hint);
+  }
+  Succeed(session, std::move(payload), human);
+  if (comparisonId && session.json) PrintRecorded(session, "comparison recorded", *comparisonId);
   return comparison.Passed() ? kExitOk : kExitQcFail;
 }
 

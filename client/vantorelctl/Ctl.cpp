@@ -13,6 +13,7 @@
 #include "client/vantorelctl/CompareCommand.h"
 #include "client/vantorelctl/Help.h"
 #include "client/vantorelctl/JobLimits.h"
+#include "client/vantorelctl/RecordCommands.h"
 #include "client/vantorelctl/Report.h"
 
 namespace vantorel::ctl {
@@ -20,8 +21,8 @@ namespace {
 
 // Options of the top-level command that take a value: skipped when looking
 // for the subcommand's name.
-constexpr std::array<std::string_view, 3> kValueOptions = {"--host", "--port",
-                                                           "--connect-timeout-ms"};
+constexpr std::array<std::string_view, 4> kValueOptions = {"--host", "--port",
+                                                           "--connect-timeout-ms", "--db"};
 
 // The first argument that is neither an option nor an option's value: the
 // subcommand's name, or empty.
@@ -110,6 +111,8 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
   app.add_option("--connect-timeout-ms", session.connectTimeoutMs,
                  "how long to keep trying to reach the driver (default 5000)")
       ->check(milliseconds);
+  std::string db;
+  CLI::Option* dbOption = app.add_option("--db", db, "the lab's database (see --help)");
 
   std::uint32_t timeoutMs = 10000;
   std::string address, name, make, outDir, text;
@@ -184,22 +187,40 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
       ExitDriverCode(", or NAME is not stored, has\nno samples or is still measuring");
   const ExitLine writeCode = {kExitWrite, "the result folder could not be written"};
   CLI::App* measure =
-      footer(app.add_subcommand("measure", "fetch the combined measurement of a measured job"),
-             {ExitSuccess(), fetchCode, usage, ExitUnreachable(), writeCode});
+      footer(app.add_subcommand("measure",
+                                "fetch the combined measurement of a measured job and record it"),
+             {ExitSuccess(), fetchCode, usage, ExitUnreachable(), writeCode, ExitStore()});
   measure->add_option("NAME", name, "job name")->required();
   measure->add_option("--out", outDir, "write the result folder here (else print a summary)");
   measure->add_flag("--force", force, "replace an existing result folder");
+  RecordOptions recordOptions;
+  bool noRecord = false;
+  const auto recordFlags = [&](CLI::App* command, bool withMake) {
+    command->add_flag("--no-record", noRecord, "do not record it in the lab's database");
+    command->add_option("--operator", recordOptions.operatorName,
+                        "who measured, for the record (default: the logged-in user)");
+    command->add_option("--instrument", recordOptions.instrument,
+                        "a label of the instrument, for the record");
+    command->add_flag("--record-images", recordOptions.images,
+                      "keep the EXR images in the record too (large)");
+    if (withMake) {
+      command->add_option("--make", recordOptions.make,
+                          "the job's make, for the record (default: the one add-job gave)");
+    }
+  };
+  recordFlags(measure, true);
 
   CLI::App* sample = footer(
-      app.add_subcommand("sample", "fetch one sample of a job"),
+      app.add_subcommand("sample", "fetch one sample of a job and record it"),
       {ExitSuccess(), fetchCode, ExitUsageError(", or INDEX is not one of the job's samples"),
-       ExitUnreachable(), writeCode});
+       ExitUnreachable(), writeCode, ExitStore()});
   sample->add_option("NAME", name, "job name")->required();
   sample->add_option("INDEX", index, "sample index, from 0")
       ->required()
       ->check(WholeNumber(-999999999, 999999999, "a whole number: samples are numbered from 0"));
   sample->add_option("--out", outDir, "write the result folder here (else print a summary)");
   sample->add_flag("--force", force, "replace an existing result folder");
+  recordFlags(sample, true);
 
   CLI::App* log = footer(app.add_subcommand("log", "print the instrument's log"),
                          {ExitSuccess(), ExitDriverCode(), usage, ExitUnreachable()});
@@ -227,14 +248,20 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
                              "geometry, a malformed file or tolerance file, no geometry in common"),
               ExitUnreachable(),
               {kExitWrite, "the QC folder could not be written"},
-              {kExitQcFail, "a geometry of the batch is outside its tolerance"}});
+              {kExitQcFail, "a geometry of the batch is outside its tolerance"},
+              {kExitStore,
+               "the lab's database could not be read or written (wins over 5:\nthe "
+               "verdict is printed but not kept)"}});
   compare
       ->add_option("STANDARD", compareOptions.standard,
-                   "result folder (measure --out), CxF3 file, or job:NAME measured now")
+                   "std:NAME (the library's standard), result folder (measure --out), CxF3 file, "
+                   "job:NAME measured now, or #ID (a recorded measurement)")
       ->required();
-  compare->add_option("BATCH", compareOptions.batch, "the same kinds as STANDARD")->required();
+  compare->add_option("BATCH", compareOptions.batch, "the same kinds as STANDARD but std:")
+      ->required();
   compare
-      ->add_option("--formula", compareOptions.formula, "de2000 (default), de94, cmc (2:1) or de76")
+      ->add_option("--formula", compareOptions.formula,
+                   "de2000, de94, cmc (2:1) or de76 (default: the standard's, else de2000)")
       ->check(CLI::IsMember({"de2000", "de94", "cmc", "de76"}));
   const CLI::Validator toleranceCheck(
       [](std::string& value) -> std::string {
@@ -246,7 +273,8 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
   CLI::Option* toleranceOption =
       compare
           ->add_option("--tolerance", compareOptions.tolerance,
-                       "largest colour difference that passes, every geometry (default 1.0)")
+                       "largest colour difference that passes, every geometry (default: the "
+                       "standard's, else 1.0)")
           ->check(toleranceCheck);
   compare
       ->add_option("--tolerance-file", compareOptions.toleranceFile,
@@ -254,6 +282,104 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
       ->excludes(toleranceOption);
   compare->add_option("--out", compareOptions.outDir, "write qc.json, qc.csv and qc.svg here");
   compare->add_flag("--force", compareOptions.force, "replace an earlier QC folder");
+  recordFlags(compare, false);
+
+  const ExitLine storeCode = ExitStore();
+  HistoryOptions historyOptions;
+  CLI::App* history =
+      footer(app.add_subcommand("history", "list the recorded measurements, newest first"),
+             {ExitSuccess(), ExitUsageError(", or a --since that is not a date"), storeCode});
+  history->add_option("--job", historyOptions.job, "only this job's records");
+  history->add_option("--standard", historyOptions.standard,
+                      "only records compared with this standard (NAME or std:NAME)");
+  history->add_option("--since", historyOptions.since,
+                      "only records from then on: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)");
+  history->add_option("--limit", historyOptions.limit, "at most this many (default 50)")
+      ->check(CLI::Range(1, 1000000));
+
+  std::string recordId;
+  CLI::App* show =
+      footer(app.add_subcommand("show", "show one record (#ID): a measurement or a comparison"),
+             {ExitSuccess(),
+              ExitUsageError(", or no record has that id"),
+              {kExitWrite, "the result folder could not be written"},
+              storeCode});
+  show->add_option("ID", recordId, "the record's id, as in '#12'")->required();
+  show->add_option("--out", outDir, "write the measurement's result folder here again");
+  show->add_flag("--force", force, "replace an existing result folder");
+
+  CLI::App* standard =
+      app.add_subcommand("standard", "the library of named standards: add, list, show, remove");
+  standard->require_subcommand(1);
+  footer(standard, {ExitSuccess(), usage, storeCode});
+  StandardAddOptions standardOptions;
+  CLI::App* standardAdd =
+      footer(standard->add_subcommand("add", "store a standard (a new version with --replace)"),
+             {ExitSuccess(), ExitDriverCode(" (a job: source)"),
+              ExitUsageError(": a name already in the library without --replace, a\nsource that "
+                             "cannot be used, a malformed tolerance file"),
+              ExitUnreachable(), storeCode});
+  standardAdd->add_option("NAME", standardOptions.name, "the standard's name (Unicode, exact)")
+      ->required();
+  standardAdd
+      ->add_option("SOURCE", standardOptions.source,
+                   "a result folder, a CxF3 file, job:NAME (measured now) or #ID (a record)")
+      ->required();
+  CLI::Option* standardTolerance =
+      standardAdd
+          ->add_option("--tolerance", standardOptions.tolerance,
+                       "largest colour difference that passes, every geometry (default 1.0)")
+          ->check(toleranceCheck);
+  standardAdd
+      ->add_option("--tolerance-file", standardOptions.toleranceFile,
+                   "one tolerance per geometry: lines \"GEOMETRY TOLERANCE\", \"* T\" for the rest")
+      ->excludes(standardTolerance);
+  standardAdd
+      ->add_option("--formula", standardOptions.formula, "de2000 (default), de94, cmc or de76")
+      ->check(CLI::IsMember({"de2000", "de94", "cmc", "de76"}));
+  standardAdd->add_option("--note", standardOptions.note, "a note kept with this version");
+  standardAdd->add_flag("--replace", standardOptions.replace,
+                        "store a new version of a name in the library (the old one is kept)");
+  std::string standardName;
+  CLI::App* standardList =
+      footer(standard->add_subcommand("list", "list the standards of the library"),
+             {ExitSuccess(), usage, storeCode});
+  CLI::App* standardShow =
+      footer(standard->add_subcommand("show", "show a standard: values, tolerances, versions"),
+             {ExitSuccess(), ExitUsageError(", or no standard of that name"), storeCode});
+  standardShow->add_option("NAME", standardName, "the standard's name")->required();
+  CLI::App* standardRemove =
+      footer(standard->add_subcommand("remove",
+                                      "hide a standard from the list and from new comparisons (its "
+                                      "versions stay for the records)"),
+             {ExitSuccess(), ExitUsageError(", or no standard of that name"), storeCode});
+  standardRemove->add_option("NAME", standardName, "the standard's name")->required();
+
+  std::string since;
+  CLI::App* trend =
+      footer(app.add_subcommand("trend",
+                                "every batch compared with a standard: its colour difference "
+                                "per geometry over time"),
+             {ExitSuccess(),
+              ExitUsageError(", or no standard of that name"),
+              {kExitWrite, "the trend folder could not be written"},
+              storeCode});
+  trend->add_option("STANDARD", standardName, "std:NAME or NAME")->required();
+  trend->add_option("--since", since, "from then on: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)");
+  trend->add_option("--out", outDir, "write trend.csv and trend.svg here");
+  trend->add_flag("--force", force, "replace an earlier trend folder");
+
+  CLI::App* report =
+      footer(app.add_subcommand("report",
+                                "the customer's report of a recorded comparison (#ID): one "
+                                "self-contained HTML page"),
+             {ExitSuccess(),
+              ExitUsageError(", or no comparison has that id"),
+              {kExitWrite, "the file could not be written"},
+              storeCode});
+  report->add_option("ID", recordId, "the comparison's id, as in '#14'")->required();
+  report->add_option("--out", outDir, "write the page to this file (FILE.html); else print it");
+  report->add_flag("--force", force, "replace an existing file");
 
   CLI::App* selftest = footer(
       app.add_subcommand(
@@ -318,6 +444,15 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
     if (!io.environment) return std::nullopt;
     return io.environment(key);
   };
+  session.environment = io.environment;
+  if (dbOption->count() != 0) {
+    session.db = db;
+  } else if (auto value = env("VANTOREL_DB"); value && !value->empty()) {
+    session.db = *value;
+  }
+  recordOptions.record = !noRecord;
+  compareOptions.record = recordOptions;
+  standardOptions.record = recordOptions;
   if (!host.empty()) {
     session.host = host;
   } else if (auto value = env("VANTOREL_HOST"); value && !value->empty()) {
@@ -355,11 +490,21 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
       {deleteJob, [&] { return DeleteJobCommand(session, name); }},
       {run, [&] { return RunCommand(session, name, wait, waitTimeoutMs); }},
       {cancel, [&] { return CancelCommand(session); }},
-      {measure, [&] { return MeasureCommand(session, name, std::nullopt, outDir, force); }},
+      {measure,
+       [&] { return MeasureCommand(session, name, std::nullopt, outDir, force, recordOptions); }},
       {sample,
        [&] {
-         return MeasureCommand(session, name, static_cast<std::int32_t>(index), outDir, force);
+         return MeasureCommand(session, name, static_cast<std::int32_t>(index), outDir, force,
+                               recordOptions);
        }},
+      {history, [&] { return HistoryCommand(session, historyOptions); }},
+      {show, [&] { return ShowCommand(session, recordId, outDir, force); }},
+      {standardAdd, [&] { return StandardAddCommand(session, standardOptions); }},
+      {standardList, [&] { return StandardListCommand(session); }},
+      {standardShow, [&] { return StandardShowCommand(session, standardName); }},
+      {standardRemove, [&] { return StandardRemoveCommand(session, standardName); }},
+      {trend, [&] { return TrendCommand(session, standardName, since, outDir, force); }},
+      {report, [&] { return ReportCommand(session, recordId, outDir, force); }},
       {log, [&] { return LogCommand(session); }},
       {message, [&] { return MessageCommand(session, text); }},
       {terminate, [&] { return TerminateCommand(session); }},
@@ -369,6 +514,7 @@ int RunVantorelctl(int argc, const char* const* argv, CtlIo& io) {
   for (const Entry& entry : entries) {
     if (*entry.command) {
       session.command = entry.command->get_name();
+      if (entry.command->get_parent() == standard) session.command = "standard " + session.command;
       return entry.run();
     }
   }

@@ -5,13 +5,26 @@
 namespace vantorel::ctl {
 namespace {
 
+#ifdef _WIN32
+#define POSTGRES_NOTE "; PostgreSQL only in the Linux build"
+#define DEFAULT_DB_FOLDER "%LOCALAPPDATA%\\Vantorel"
+#else
+#define POSTGRES_NOTE ""
+#define DEFAULT_DB_FOLDER "$XDG_DATA_HOME/vantorel or ~/.local/share/vantorel"
+#endif
+
 constexpr const char* kGlobalOptions =
     "Global options (before or after the subcommand):\n"
     "  --host H                driver host name or address (default 127.0.0.1, or VANTOREL_HOST)\n"
     "  --port P                driver TCP port, 1 to 65535 (default 8889, or VANTOREL_PORT)\n"
     "  --json                  print one JSON object on standard output\n"
     "  --connect-timeout-ms N  how long to keep trying to reach the driver, which refuses\n"
-    "                          connections while it serves another client (default 5000)\n";
+    "                          connections while it serves another client (default 5000)\n"
+    "  --db URL                the lab's database: sqlite:PATH, a file PATH, or\n"
+    "                          postgresql://USER@HOST:PORT/DBNAME (password from PGPASSWORD or\n"
+    "                          ~/.pgpass" POSTGRES_NOTE
+    "); default VANTOREL_DB, else lab.db in the\n"
+    "                          user's data folder (" DEFAULT_DB_FOLDER ")\n";
 
 // "  1  text", continuation lines indented under the text.
 std::string Lines(std::initializer_list<ExitLine> codes) {
@@ -43,6 +56,12 @@ ExitLine ExitDriverCode(const std::string& more) {
 
 ExitLine ExitUsageError(const std::string& more) { return {2, "usage error" + more}; }
 
+ExitLine ExitStore() {
+  return {6,
+          "the lab's database could not be opened or written (what was fetched is\n"
+          "still printed and written; --no-record skips the database)"};
+}
+
 ExitLine ExitUnreachable() {
   return {3,
           "the driver cannot be reached within --connect-timeout-ms (not running, or\n"
@@ -54,7 +73,8 @@ std::string SubcommandFooter(std::initializer_list<ExitLine> codes) {
 }
 
 std::string MainFooter() {
-  return "Environment: VANTOREL_HOST and VANTOREL_PORT set the defaults of --host and --port.\n"
+  return "Environment: VANTOREL_HOST and VANTOREL_PORT set the defaults of --host and --port,\n"
+         "VANTOREL_DB that of --db.\n"
          "vantorelctl SUBCOMMAND --help (or vantorelctl help SUBCOMMAND) describes each\n"
          "subcommand with the exit codes it returns.\n\n" +
          Lines(
@@ -67,6 +87,7 @@ std::string MainFooter() {
               ExitUnreachable(),
               {4, "the result folder (or compare's QC folder) could not be written"},
               {5, "compare: a geometry of the batch is outside its tolerance"},
+              ExitStore(),
               {130, "run --wait was interrupted (Ctrl-C); the job goes on measuring"}});
 }
 

@@ -21,6 +21,8 @@ ExitLine ExitSuccess();
 ExitLine ExitDriverCode(const std::string& more = "");
 ExitLine ExitUsageError(const std::string& more = "");
 ExitLine ExitUnreachable();
+// Exit code 6: the lab's database.
+ExitLine ExitStore();
 
 // The footer of a subcommand's help: global options, then `codes`.
 std::string SubcommandFooter(std::initializer_list<ExitLine> codes);

@@ -59,6 +59,22 @@ int FailWith(Session& session, int exitCode, const std::string& text, const std:
   return exitCode;
 }
 
+int SucceedPartly(Session& session, nlohmann::json payload, const std::function<void()>& human,
+                  int exitCode, const std::string& text, const std::string& hint) {
+  if (session.json) {
+    if (!payload.contains("result")) payload["result"] = 0;
+    payload["error"] = text;
+    payload["exitCode"] = exitCode;
+    if (!hint.empty()) payload["hint"] = hint;
+    PrintEnvelope(session, std::move(payload), false);
+  } else if (human) {
+    human();
+  }
+  session.err << "error: " << text << '\n';
+  if (!hint.empty()) session.err << hint << '\n';
+  return exitCode;
+}
+
 std::string Counted(std::uint64_t count, const std::string& singular, std::string plural) {
   if (plural.empty()) plural = singular + "s";
   return std::to_string(count) + " " + (count == 1 ? singular : plural);

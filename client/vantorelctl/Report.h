@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ inline constexpr int kExitUsage = 2;          // bad command line
 inline constexpr int kExitTransport = 3;      // cannot connect, transport or protocol failure
 inline constexpr int kExitWrite = 4;          // the result or QC folder could not be written
 inline constexpr int kExitQcFail = 5;         // compare: a geometry is outside its tolerance
+inline constexpr int kExitStore = 6;          // the lab's database could not be opened or written
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C while waiting (the shell's 128 + SIGINT)
 
 // Where a command writes, and the options every command shares.
@@ -45,6 +47,10 @@ struct Session {
   // Replaces the check for the user's interrupt (Ctrl-C) while a command
   // waits; tests set it, the tool leaves it empty.
   std::function<bool()> interrupted;
+  // The lab's database (--db, else VANTOREL_DB; empty: the default file).
+  std::string db;
+  // Environment lookup for the database's default folder and the user name.
+  std::function<std::optional<std::string>(const std::string&)> environment;
 };
 
 // Prints `payload` (with "command" and "ok": true added) in JSON mode, or
@@ -56,6 +62,14 @@ int Succeed(Session& session, nlohmann::json payload, const std::function<void()
 // next step) on a line of its own when not empty; in JSON mode also the
 // envelope with "ok": false, "result", "transportError", "error" and "hint".
 int Fail(Session& session, const Status& status, const std::string& hint = "");
+
+// For a command whose main work succeeded but whose last step did not
+// (the measurement was fetched and printed, but not recorded): prints as
+// Succeed, then "error: <text>" and the hint on standard error; in JSON
+// mode the envelope carries the payload with "ok": false, "error" and
+// "exitCode". Returns `exitCode`.
+int SucceedPartly(Session& session, nlohmann::json payload, const std::function<void()>& human,
+                  int exitCode, const std::string& text, const std::string& hint = "");
 
 // Reports a failure that is not a Status (usage, a refusal, writing) with
 // `exitCode`, and its hint as Fail does.

@@ -8,7 +8,8 @@ constexpr std::uint32_t kMeasuredState = 2;
 
 }  // namespace
 
-SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, ProgressLine& line) {
+SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, ProgressLine& line,
+                              const SampleSink& sink) {
   SpreadFetch out;
   const JobsAnswer jobs = link.Request([](Client& client) { return client.GetJobs(); });
   if (!jobs.status.Ok()) {
@@ -41,6 +42,7 @@ SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, Progres
       return out;
     }
     spread.Add(answer.data);
+    if (sink) sink(index, answer.data);
   }
   line.Clear();
   out.statistics = spread.Result();

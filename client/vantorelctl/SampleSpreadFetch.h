@@ -11,12 +11,14 @@
 // Threads: belongs to the thread that owns the client.
 #pragma once
 
+#include <functional>
+
 #include <optional>
 #include <string>
 
 #include "client/Client.h"
-#include "client/vantorelctl/DriverLink.h"
 #include "client/export/SampleStatistics.h"
+#include "client/vantorelctl/DriverLink.h"
 #include "client/vantorelctl/ProgressLine.h"
 
 namespace vantorel::ctl {
@@ -30,7 +32,13 @@ struct SpreadFetch {
   std::string problem;
 };
 
-// The spread of job `name`'s samples. `line` shows which sample is read.
-SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, ProgressLine& line);
+// Called with each sample as it is read (index from 0), before the next one
+// replaces it.
+using SampleSink = std::function<void(std::int32_t index, const VantorelMeasurementsFull& sample)>;
+
+// The spread of job `name`'s samples. `line` shows which sample is read;
+// `sink`, when set, sees every sample.
+SpreadFetch FetchSampleSpread(DriverLink& link, const std::string& name, ProgressLine& line,
+                              const SampleSink& sink = {});
 
 }  // namespace vantorel::ctl

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -31,6 +32,9 @@ struct CtlRun {
 CtlRun Ctl(std::vector<std::string> args, std::map<std::string, std::string> environment = {},
            std::function<bool()> interrupted = {}) {
   args.insert(args.begin(), "vantorelctl");
+  // Records go to a database of this test program, never the user's.
+  static const exporttest::TempDir databaseFolder;
+  environment.emplace("VANTOREL_DB", (databaseFolder.path() / "lab.db").string());
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   std::ostringstream out, err;
@@ -394,8 +398,8 @@ TEST(VantorelctlMeasure, WritesTheResultFolderOrReportsWhyNot) {
   const auto list = List({Job("J1", 2, 3)});
   // sample: the job list, the sample; each measure: the job list, the
   // measurement, then the job list and the three samples for their spread.
-  FakeDriver fake(OnePerConnection({list, body, list, body, list, body, body, body, list, body,
-                                    list, body, body, body}));
+  FakeDriver fake(OnePerConnection(
+      {list, body, list, body, list, body, body, body, list, body, list, body, body, body}));
   const std::string port = PortOf(fake);
   const auto base =
       std::filesystem::temp_directory_path() / ("vantorelctl-test-" + std::to_string(fake.Port()));
@@ -428,11 +432,10 @@ TEST(VantorelctlMeasure, ReadsEverySampleForTheSpread) {
   VantorelMeasurementsFull mean = clienttest::MakeMeasurement(0), low = mean, high = mean;
   low.measurements.at(R45As45).lab[0] -= 0.5f;
   high.measurements.at(R45As45).lab[0] += 0.5f;
-  FakeDriver fake(OnePerConnection({clienttest::JobListBody(0, {Job("J1", 2, 2)}),
-                                     clienttest::MeasurementBody(0, mean),
-                                     clienttest::JobListBody(0, {Job("J1", 2, 2)}),
-                                     clienttest::MeasurementBody(0, low),
-                                     clienttest::MeasurementBody(0, high)}));
+  FakeDriver fake(OnePerConnection(
+      {clienttest::JobListBody(0, {Job("J1", 2, 2)}), clienttest::MeasurementBody(0, mean),
+       clienttest::JobListBody(0, {Job("J1", 2, 2)}), clienttest::MeasurementBody(0, low),
+       clienttest::MeasurementBody(0, high)}));
   exporttest::TempDir dir;
   const CtlRun run =
       Ctl({"measure", "J1", "--out", (dir.path() / "r").string(), "--port", PortOf(fake)});
@@ -587,19 +590,140 @@ TEST_F(VantorelctlCompare, JobSidesAreMeasuredByTheDriver) {
   const auto body = clienttest::MeasurementBody(0, exporttest::MakeFull());
   const auto list = List({Job("Std", 2, 3), Job("Busy", 1, 3)});
   FakeDriver fake(OnePerConnection({list, body}));
-  const CtlRun same = Ctl({"compare", "job:Std", Path("std"), "--port", PortOf(fake)});
+  const CtlRun same =
+      Ctl({"compare", "job:Std", Path("std"), "--port", PortOf(fake), "--no-record"});
   EXPECT_EQ(same.exitCode, 0) << same.err;
   EXPECT_NE(same.out.find("job:Std (instrument)"), std::string::npos);
   EXPECT_EQ(TypesOf(fake.Frames()), (std::vector<std::uint64_t>{2, 5}));
 
   // As measure: a job not stored or still measuring is refused from the list.
   FakeDriver refused(OnePerConnection({list, body, list, list}));
-  const CtlRun missing = Ctl({"compare", "job:Std", "job:Gone", "--port", PortOf(refused)});
+  const CtlRun missing =
+      Ctl({"compare", "job:Std", "job:Gone", "--port", PortOf(refused), "--no-record"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("job 'Gone' is not stored"), std::string::npos) << missing.err;
-  const CtlRun busy = Ctl({"compare", "job:Busy", Path("std"), "--port", PortOf(refused)});
+  const CtlRun busy =
+      Ctl({"compare", "job:Busy", Path("std"), "--port", PortOf(refused), "--no-record"});
   EXPECT_EQ(busy.exitCode, 1);
   EXPECT_NE(busy.err.find("job Busy is still measuring"), std::string::npos) << busy.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The lab's records: what measure keeps, and the database's failures.
+TEST(VantorelctlRecords, MeasureRecordsUnlessToldNotToAndSaysWhenItCannot) {
+  const auto body = clienttest::MeasurementBody(0, clienttest::MakeMeasurement(0));
+  const auto list = List({Job("J1", 2, 2)});
+  const std::vector<std::vector<std::uint8_t>> measure = {list, body, list, body, body};
+  std::vector<std::vector<std::uint8_t>> script;
+  for (int i = 0; i < 3; ++i) script.insert(script.end(), measure.begin(), measure.end());
+  FakeDriver fake(OnePerConnection(script));
+  exporttest::TempDir dir;
+  const std::map<std::string, std::string> env = {
+      {"VANTOREL_DB", (dir.path() / "lab.db").string()}};
+
+  const CtlRun recorded =
+      Ctl({"measure", "J1", "--json", "--port", PortOf(fake), "--operator", "Zoë", "--make", "red"},
+          env);
+  ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+  EXPECT_EQ(nlohmann::json::parse(recorded.out)["record"], 1);
+  EXPECT_NE(recorded.err.find("recorded as #1"), std::string::npos) << recorded.err;
+
+  const CtlRun skipped =
+      Ctl({"measure", "J1", "--json", "--no-record", "--port", PortOf(fake)}, env);
+  ASSERT_EQ(skipped.exitCode, 0) << skipped.err;
+  EXPECT_FALSE(nlohmann::json::parse(skipped.out).contains("record"));
+
+  const CtlRun shown = Ctl({"show", "#1", "--json"}, env);
+  ASSERT_EQ(shown.exitCode, 0) << shown.err;
+  const auto json = nlohmann::json::parse(shown.out);
+  EXPECT_EQ(json["job"], "J1");
+  EXPECT_EQ(json["make"], "red");
+  EXPECT_EQ(json["operator"], "Zoë");
+  EXPECT_EQ(json["samples"], 2);
+  EXPECT_EQ(json["geometries"].size(), 11u);
+  EXPECT_EQ(nlohmann::json::parse(Ctl({"history", "--json"}, env).out)["records"].size(), 1u);
+
+  // A folder is no database: the summary is printed, the failure is exit 6.
+  const CtlRun failed =
+      Ctl({"measure", "J1", "--port", PortOf(fake)}, {{"VANTOREL_DB", dir.path().string()}});
+  EXPECT_EQ(failed.exitCode, 6);
+  EXPECT_EQ(failed.out.rfind("GEOMETRY", 0), 0u);
+  EXPECT_NE(failed.err.find("was not recorded"), std::string::npos) << failed.err;
+}
+
+TEST(VantorelctlRecords, UnusableDatabasesAreClearErrors) {
+  exporttest::TempDir dir;
+  exporttest::WriteFile((dir.path() / "damaged.db").string(), std::string(2048, 'x'));
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string error;
+  } cases[] = {
+      {{"history", "--db", "postgresql://lab:secret@db/colour"}, 2, "carries a password"},
+      {{"history", "--db", (dir.path() / "damaged.db").string()}, 6, "cannot be used"},
+      {{"show", "#7", "--db", (dir.path() / "new.db").string()}, 2, "no record #7"},
+      {{"show", "7x"}, 2, "not a record id"},
+      {{"history", "--since", "2026-13-01"}, 2, "not a date"},
+      {{"report", "#7", "--db", (dir.path() / "new.db").string()}, 2, "no comparison #7"},
+      {{"trend", "std:Nothing", "--db", (dir.path() / "new.db").string()}, 2, "no standard named"},
+  };
+  for (const auto& c : cases) {
+    const CtlRun run = Ctl(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args[0] << ": " << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+  }
+}
+
+// A standard of the library with its tolerances, comparisons against it
+// (recorded with the version they used), a new version, the trend and the
+// report of one comparison.
+TEST_F(VantorelctlCompare, LibraryStandardsAreComparedWithTheirTolerancesAndRecorded) {
+  const std::map<std::string, std::string> env = {{"VANTOREL_DB", Path("lab.db")}};
+  const auto ctl = [&](std::vector<std::string> args) { return Ctl(std::move(args), env); };
+  CtlRun run = ctl({"standard", "add", "Azure", Path("std"), "--tolerance-file",
+                    Path("tolerances.txt"), "--note", "agreed"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("stored as version 1"), std::string::npos) << run.out;
+  EXPECT_EQ(ctl({"standard", "add", "Azure", Path("batch")}).exitCode, 2);
+
+  // The stored tolerances pass r15as15 (dL* 3, tolerance 4); an option overrides them.
+  run = ctl({"compare", "std:Azure", Path("batch"), "--json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::int64_t first = nlohmann::json::parse(run.out)["comparison"];
+  EXPECT_NE(run.err.find("comparison recorded as #" + std::to_string(first)), std::string::npos);
+  run = ctl({"compare", "std:Azure", Path("batch"), "--tolerance", "1"});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(run.out.find("comparison recorded as #"), std::string::npos);
+
+  ASSERT_EQ(ctl({"standard", "add", "Azure", Path("batch"), "--replace"}).exitCode, 0);
+  run = ctl({"compare", "std:Azure", Path("batch")});
+  EXPECT_NE(run.out.find("version 2"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("PASS"), std::string::npos) << run.out;
+
+  run = ctl({"trend", "Azure", "--json", "--out", Path("trend")});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<int> versions;
+  const nlohmann::json trend = nlohmann::json::parse(run.out);
+  for (const auto& point : trend["points"]) versions.push_back(point["version"].get<int>());
+  EXPECT_EQ(versions, (std::vector<int>{1, 1, 2}));
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "trend" / "trend.svg"));
+
+  run = ctl({"report", "#" + std::to_string(first), "--out", Path("report.html")});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_GT(std::filesystem::file_size(Path("report.html")), 1000u);
+  EXPECT_EQ(ctl({"report", "#" + std::to_string(first), "--out", Path("report.html")}).exitCode, 4);
+  EXPECT_EQ(ctl({"show", "#" + std::to_string(first)}).exitCode, 0);
+
+  ASSERT_EQ(ctl({"standard", "remove", "Azure"}).exitCode, 0);
+  EXPECT_NE(ctl({"standard", "list"}).out.find("no standards"), std::string::npos);
+  run = ctl({"compare", "std:Azure", Path("batch")});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("no standard named 'Azure'"), std::string::npos) << run.err;
+  // The records still name the versions they used.
+  EXPECT_EQ(nlohmann::json::parse(ctl({"trend", "Azure", "--json"}).out)["points"].size(), 3u);
 }
 
 }  // namespace
