@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "integration/TestSupport.h"
@@ -89,7 +90,10 @@ class Vantorelctl : public SharedDriver<Vantorelctl> {
   void SetUp() override {
     SharedDriver<Vantorelctl>::SetUp();
     client.Close();  // the driver serves one client at a time: vantorelctl's turn
+    // The records of each test go to a database of its own, never the user's.
+    ::setenv("VANTOREL_DB", (std::filesystem::path(records_.Path()) / "lab.db").c_str(), 1);
   }
+  TempFolder records_;
 };
 
 TEST_F(Vantorelctl, JobLifeCycleAndResultFolders) {
@@ -179,6 +183,75 @@ TEST_F(Vantorelctl, ReadmeQualityControlSession) {
   run = Ctl({"compare", standard, "job:Azure pearl, batch 2", "--tolerance", "0.01"});
   EXPECT_EQ(run.exitCode, 5) << run.out;
   EXPECT_EQ(Ctl({"delete-job", "Azure pearl, batch 2"}).exitCode, 0);
+}
+
+// The README's lab day: a named standard with its tolerance, two batches
+// compared against it (each recorded), the history, the trend and the report
+// of one comparison; the record ids are the ones the README shows.
+TEST_F(Vantorelctl, ReadmeLabDayWithTheLibrary) {
+  namespace fs = std::filesystem;
+  TempFolder folder;
+  const auto in = [&](const std::string& name) {
+    return (fs::path(folder.Path()) / name).string();
+  };
+  const char* jobs[] = {"Azure pearl", "Azure pearl, batch 2", "Azure pearl, batch 3"};
+  for (const char* job : jobs) Ctl({"delete-job", job});  // left by an earlier test, or not
+  const std::vector<std::vector<std::string>> session = {
+      {"connect", "usb"},
+      {"add-job", "Azure pearl", "--make", "blue pearl", "--samples", "3"},
+      {"run", "Azure pearl", "--wait"},
+      {"measure", "Azure pearl", "--out", in("azure")},
+      {"add-job", "Azure pearl, batch 2", "--make", "blue pearl", "--samples", "3"},
+      {"run", "Azure pearl, batch 2", "--wait"},
+      {"compare", in("azure"), "job:Azure pearl, batch 2", "--out", in("azure-qc")},
+      {"standard", "add", "Azure pearl", in("azure"), "--tolerance", "1.0", "--note",
+       "agreed with the customer"},
+      {"add-job", "Azure pearl, batch 3", "--make", "blue pearl", "--samples", "3"},
+      {"run", "Azure pearl, batch 3", "--wait"},
+      {"compare", "std:Azure pearl", "job:Azure pearl, batch 2"},
+      {"compare", "std:Azure pearl", "job:Azure pearl, batch 3"},
+      {"history", "--standard", "Azure pearl"},
+      {"trend", "Azure pearl", "--out", in("azure-trend")},
+      {"report", "#5", "--out", in("batch2-report.html")},
+  };
+  std::vector<CtlRun> runs;
+  for (const auto& args : session) {
+    runs.push_back(Ctl(args));
+    // Batch 3 of the virtual paint is off its standard, as the README shows.
+    const int expected = runs.size() == 12 ? 5 : 0;
+    ASSERT_EQ(runs.back().exitCode, expected) << args[0] << ": " << runs.back().out;
+  }
+  EXPECT_NE(runs[3].out.find("recorded as #1"), std::string::npos) << runs[3].out;
+  EXPECT_NE(runs[10].out.find("comparison recorded as #5"), std::string::npos) << runs[10].out;
+  EXPECT_NE(runs[11].out.find("comparison recorded as #7"), std::string::npos) << runs[11].out;
+  const std::string& history = runs[12].out;
+  EXPECT_NE(history.find("#6"), std::string::npos) << history;
+  EXPECT_NE(history.find("#4"), std::string::npos) << history;
+  EXPECT_EQ(history.find("#2 "), std::string::npos) << history;  // compared with a folder only
+  EXPECT_TRUE(fs::exists(in("azure-trend") + "/trend.svg"));
+  std::ifstream page(in("batch2-report.html"));
+  const std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  EXPECT_NE(html.find("Azure pearl, batch 2"), std::string::npos);
+  EXPECT_NE(html.find("agreed with the customer"), std::string::npos);
+
+  // Several processes writing the database at once all succeed.
+  const std::string ctl = Quote(VANTOREL_CTL_PATH);
+  std::string parallel;
+  for (int i = 0; i < 4; ++i) {
+    parallel += ctl + " compare " + Quote(in("azure")) + " " + Quote(in("azure")) + " > " +
+                Quote(in("parallel" + std::to_string(i))) + " 2>&1 & ";
+  }
+  ASSERT_EQ(RunOnce("sh -c " + Quote(parallel + "wait"), {}).exitCode, 0);
+  std::set<std::string> ids;
+  for (int i = 0; i < 4; ++i) {
+    std::ifstream out(in("parallel" + std::to_string(i)));
+    const std::string text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+    const std::size_t at = text.find("comparison recorded as #");
+    ASSERT_NE(at, std::string::npos) << text;
+    ids.insert(text.substr(at, text.find('\n', at) - at));
+  }
+  EXPECT_EQ(ids.size(), 4u);
+  for (const char* job : jobs) EXPECT_EQ(Ctl({"delete-job", job}).exitCode, 0);
 }
 
 TEST_F(Vantorelctl, MessagesLogSelftestAndNetworkConnect) {
@@ -372,6 +445,24 @@ TEST_F(VantorelctlWine, UnicodeNamesFoldersAndMessagesArriveAsUtf8) {
   const std::string text((std::istreambuf_iterator<char>(json)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("\"job\": \"" + name + "\""), std::string::npos) << text.substr(0, 300);
   EXPECT_TRUE(fs::exists(fs::path(folder.Path()) / "résultat" / "images" / "r15as45.png"));
+
+  // The record store of the Windows build: the measurement above went to
+  // the prefix's default database; a library standard, a comparison and its
+  // report in a database named on the command line.
+  EXPECT_NE(run.out.find("recorded as #"), std::string::npos) << run.out;
+  const std::vector<std::vector<std::string>> library = {
+      {"standard", "add", name, "résultat", "--tolerance", "0.5", "--db", "läb.db"},
+      {"compare", "std:" + name, "job:" + name, "--db", "läb.db"},
+      {"history", "--standard", name, "--db", "läb.db"},
+      {"report", "#2", "--out", "bericht.html", "--db", "läb.db"},
+  };
+  for (const auto& args : library) {
+    run = Ctl(args, ctl);
+    ASSERT_EQ(run.exitCode, 0) << args[0] << ": " << run.out;
+  }
+  EXPECT_NE(run.out.find("#2"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::exists(fs::path(folder.Path()) / "läb.db"));
+  EXPECT_TRUE(fs::exists(fs::path(folder.Path()) / "bericht.html"));
 
   run = Ctl({"message", name}, ctl);
   EXPECT_EQ(run.exitCode, 0) << run.out;
