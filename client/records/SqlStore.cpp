@@ -2,6 +2,8 @@
 // ground of SQLite and PostgreSQL (RETURNING, ON CONFLICT, DOUBLE
 // PRECISION); the few differences (id columns, byte columns, how a writer
 // locks the schema) come from the connection's dialect.
+#include <charconv>
+#include <cmath>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -93,11 +95,26 @@ std::optional<Lab3> OptionalLab(const SqlRow& row, std::size_t i) {
   return Lab3{row.Double(i), row.Double(i + 1), row.Double(i + 2)};
 }
 
+// A JSON array of numbers, each in the shortest text that reads back as the
+// same value: as a float where the value is one (the protocol's spectra),
+// else as a double.
 template <typename Array>
 std::string JsonNumbers(const Array& values) {
-  nlohmann::json array = nlohmann::json::array();
-  for (double value : values) array.push_back(value);
-  return array.dump();
+  std::string text = "[";
+  char buffer[64];
+  for (double value : values) {
+    if (text.size() > 1) text += ',';
+    if (!std::isfinite(value)) {
+      text += "null";
+      continue;
+    }
+    const float narrow = static_cast<float>(value);
+    const auto end = static_cast<double>(narrow) == value
+                         ? std::to_chars(buffer, buffer + sizeof buffer, narrow).ptr
+                         : std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    text.append(buffer, end);
+  }
+  return text + "]";
 }
 
 // The numbers of a stored JSON array; nothing when it is not one (a
@@ -107,8 +124,13 @@ std::vector<double> NumbersFromJson(const std::string& text, std::size_t most) {
   const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
   if (!parsed.is_array() || parsed.size() > most) return out;
   for (const auto& value : parsed) {
-    if (!value.is_number()) return {};
-    out.push_back(value.get<double>());
+    if (value.is_null()) {
+      out.push_back(std::nan(""));
+    } else if (value.is_number()) {
+      out.push_back(value.get<double>());
+    } else {
+      return {};
+    }
   }
   return out;
 }
