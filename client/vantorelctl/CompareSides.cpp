@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "client/export/StagedFolder.h"
 #include "client/quality/CxfReader.h"
 #include "client/quality/ResultFolderReader.h"
 #include "client/vantorelctl/RecordConversion.h"
@@ -56,8 +57,11 @@ struct SideReader::Impl {
         side.record = recorded.id;
       }
     } else {
+      // UTF-8 on every platform (a narrow path would be the ANSI code page
+      // on Windows).
       std::error_code ec;
-      const std::filesystem::path path(what);
+      const std::filesystem::path path =
+          exporter::PathFromUtf8(what).value_or(std::filesystem::path());
       const auto type = std::filesystem::status(path, ec).type();
       if (type == std::filesystem::file_type::directory) {
         read = quality::ReadResultFolder(path, what);
