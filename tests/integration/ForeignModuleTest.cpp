@@ -183,7 +183,10 @@ TEST_F(ForeignModule, MeasurementIsCombinedAndItsImagesCorrectedByTheModule) {
 TEST_F(ForeignModule, ConnectsJobsAndMessagesAreLoggedAndReportedToTheSink) {
   ASSERT_TRUE(client.ConnectNetwork({10, 0, 0, 7}, Scaled(5000)).Ok());
   EXPECT_EQ(client.ConnectNetwork({0, 0, 0, 0}, Scaled(5000)).code, fv::kAddressRefused);
-  ASSERT_TRUE(client.ConnectUsb(Scaled(5000)).Ok());
+  // The status says which side gave up (a driver time-out is 99999, a lost
+  // answer a transport error), should this ever fail again.
+  const vantorel::Status usb = client.ConnectUsb(Scaled(5000));
+  ASSERT_TRUE(usb.Ok()) << usb.code << ": " << usb.text;
   ASSERT_TRUE(client.AddJob("Foreign L", "Gr\xc3\xbcn", 2).Ok());
   const std::string message =
       "Gr\xc3\xbc\xc3\x9f"
