@@ -139,7 +139,7 @@ fi
 
 # ThreadSanitizer: only the suites that touch threads (connect workers, the
 # instrument's module state, events) are built and run.
-if build tsan --target platform_test driver_test instrument_test; then
+if build tsan --target platform_test driver_test instrument_test service_test; then
   run_ctest tsan tsan -j "$JOBS"
 fi
 
@@ -204,6 +204,17 @@ python_suite() {
 }
 python_suite native "$ROOT/build/bin/vantorel-driver"
 if [ "$win_ok" -eq 1 ]; then python_suite "$WIN_PRESET" "$ROOT/$WIN_TEST_BUILD/bin/vantorel-driver.exe"; fi
+
+# The lab service from outside: its API against the OpenAPI document and a
+# real browser, with real drivers on the virtual instrument. Debian's own
+# python3 runs them: it is the one that sees python3-selenium.
+if [ "$native_ok" -eq 1 ]; then
+  echo "== lab service (API and browser) at $(elapsed)"
+  counts="$log_dir/service.counts"
+  VANTOREL_BUILD="$ROOT/build" VANTOREL_SCREENSHOTS="$ROOT/build/screenshots" \
+    /usr/bin/python3 scripts/python-tests.py "$counts" tests/service
+  add_counts "lab service" "$?" "$(cat "$counts" 2>/dev/null)"
+fi
 
 # Stop the persistent wine server of this run.
 if [ "$WIN32_RUNS" -eq 1 ]; then wineserver -k >/dev/null 2>&1 || true
