@@ -187,10 +187,12 @@ void Instrument::RunStarted(const std::string& job, int samples) {
   tracked.samples = samples;
   tracked.startTick = tracked.lastProgress = Platform::TickCountMs();
   tracked.estimateMs = EstimateMs(samples);
+  {
+    std::lock_guard lock(mutex_);
+    view_.measuring = job;
+  }
   PublishJob(job, tracked, "measuring", 0);
   nextPoll_ = std::min(nextPoll_, Platform::TickCountMs() + settings_.pollMs);
-  std::lock_guard lock(mutex_);
-  view_.measuring = job;
 }
 
 void Instrument::Track(const JobsAnswer& answer) {
@@ -209,9 +211,18 @@ void Instrument::Track(const JobsAnswer& answer) {
   }
   if (!answer.status.Ok()) return;
 
+  // The view first: a client that reads the instruments when an event
+  // arrives sees the state the event tells of.
+  {
+    std::optional<std::string> measuring;
+    for (const JobAdvancedInfo& job : answer.jobs) {
+      if (job.state == kJobMeasuring) measuring = job.name;
+    }
+    std::lock_guard lock(mutex_);
+    view_.measuring = measuring;
+  }
   const std::uint64_t now = Platform::TickCountMs();
   std::map<std::string, Tracked> next;
-  std::optional<std::string> measuring;
   for (const JobAdvancedInfo& job : answer.jobs) {
     const auto before = jobs_.find(job.name);
     Tracked tracked = before != jobs_.end() ? before->second : Tracked{};
@@ -223,7 +234,6 @@ void Instrument::Track(const JobsAnswer& answer) {
         tracked.startTick != 0 ? std::optional<std::int64_t>(now - tracked.startTick)
                                : std::nullopt;
     if (job.state == kJobMeasuring) {
-      measuring = job.name;
       if (!known || was != kJobMeasuring) {
         // Started by someone else (vantorelctl, another service): a run of
         // its own, unless another service noticed it first.
@@ -264,8 +274,6 @@ void Instrument::Track(const JobsAnswer& answer) {
   }
   jobs_ = std::move(next);
   listed_ = true;
-  std::lock_guard lock(mutex_);
-  view_.measuring = measuring;
 }
 
 }  // namespace vantorel::lab
