@@ -251,7 +251,7 @@ function progressCell(instrument, job) {
 function fillProgress(cell, p) {
   const children = [];
   if (p.ratio !== null) {
-    children.push(h('div', { class: 'bar' }, h('div', { style: `width:${Math.round(p.ratio * 100)}%` })));
+    children.push(h('div', { class: 'bar' + (p.done ? ' done' : '') }, h('div', { style: `width:${Math.round(p.ratio * 100)}%` })));
   }
   children.push(h('div', { class: 'progress-text' + (p.done ? ' done' : '') }, p.text));
   cell.replaceChildren(...children);
@@ -444,7 +444,7 @@ async function viewRecord(view, id) {
   const rows = geometries.map((g) => h('tr', { 'data-geometry': g.geometry },
     h('td', null, g.geometry),
     ...[0, 1, 2].map((k) => h('td', { class: 'num' }, g.lab ? fixed(g.lab[k]) : '–')),
-    h('td', { class: 'num' }, g.stdev ? g.stdev.map((s) => fixed(s, 3)).join(' / ') : '–')));
+    h('td', { class: 'num nowrap' }, g.stdev ? g.stdev.map((s) => fixed(s, 3)).join(' / ') : '–')));
   const images = (r.images || []).map((im) => h('a', { href: im.png, target: '_blank', 'data-test': 'image-link' }, `${im.geometry}.png`));
   view.append(
     h('h1', null, `Measurement #${r.id}`),
