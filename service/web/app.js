@@ -120,7 +120,12 @@ async function start() {
     ev.preventDefault();
     act(async () => {
       const token = ev.target.elements.token.value;
-      await api('POST', '/api/session', { token });
+      try {
+        await api('POST', '/api/session', { token });
+      } catch (e) {
+        if (e.status !== 401) throw e;
+        return showMessage('That token was not accepted.');
+      }
       ev.target.reset();
       await enter();
     });
