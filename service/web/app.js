@@ -278,7 +278,12 @@ setInterval(() => {
 
 function render() {
   if (!state.session) return;
-  const parts = (location.hash.replace(/^#\/?/, '') || 'instruments').split('/').map(decodeURIComponent);
+  let parts;
+  try {
+    parts = (location.hash.replace(/^#\/?/, '') || 'instruments').split('/').map(decodeURIComponent);
+  } catch (e) {
+    parts = ['instruments']; // a malformed address
+  }
   const [section, id] = parts;
   state.route = section + (id ? '/' : '');
   for (const a of document.querySelectorAll('[data-nav]')) {
