@@ -16,7 +16,7 @@ from lab_harness import ADMIN_TOKEN, BUILD, LabProcesses  # noqa: E402
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import TimeoutException
+    from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -47,7 +47,9 @@ class BrowserTest(unittest.TestCase):
 
     def wait(self, what: str, condition, limit_s: float = 15.0):
         try:
-            return WebDriverWait(self.browser, limit_s, poll_frequency=0.05).until(lambda d: condition())
+            # Live events redraw the instrument view: an element found a moment ago may be gone.
+            return WebDriverWait(self.browser, limit_s, poll_frequency=0.05,
+                                 ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: condition())
         except TimeoutException:
             shown = self.browser.execute_script(
                 "const m = document.getElementById('message'); return m && !m.hidden ? m.innerText : '';")
@@ -56,6 +58,20 @@ class BrowserTest(unittest.TestCase):
     def find(self, css: str):
         found = self.browser.find_elements(By.CSS_SELECTOR, css)
         return found[0] if found and found[0].is_displayed() else None
+
+    def text(self, css: str) -> str:
+        return self.browser.execute_script(
+            "const e = document.querySelector(arguments[0]); return e ? e.innerText : '';", css)
+
+    def click(self, what: str, css: str) -> None:
+        def clicked() -> bool:
+            e = self.find(css)
+            if not e or not e.is_enabled():
+                return False
+            e.click()
+            return True
+
+        self.wait(what, clicked)
 
     def image_loaded(self, css: str) -> bool:
         return bool(self.browser.execute_script(
@@ -81,7 +97,7 @@ class BrowserTest(unittest.TestCase):
 
         lab.wait_reachable()
         b.refresh()  # the page may have drawn the instrument before the driver answered
-        self.wait("connect button", lambda: self.find("button[data-action=connect]")).click()
+        self.click("connect button", "button[data-action=connect]")
         self.wait("instrument connected", lambda: self.find("#add-job-form") and self.find("table[data-instrument=local]"))
 
         form = b.find_element(By.ID, "add-job-form")
@@ -92,12 +108,12 @@ class BrowserTest(unittest.TestCase):
         samples.send_keys(str(SAMPLES))
         form.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
         row = f"tr[data-job='{JOB}']"
-        self.wait("job row", lambda: self.find(row + " button[data-action=run]")).click()
+        self.click("run button", row + " button[data-action=run]")
         done = f"{SAMPLES} of {SAMPLES}"
-        self.wait("progress reaches all samples", lambda: done in (self.find(row + " td.progress") or b).text)
+        self.wait("progress reaches all samples", lambda: done in self.text(row + " td.progress"))
         self.shot("instruments")
 
-        self.wait("measurement button", lambda: (e := self.find(row + " button[data-action=measurement]")) and e.is_enabled() and e).click()
+        self.click("measurement button", row + " button[data-action=measurement]")
         self.wait("record view", lambda: b.current_url.split("#")[-1].startswith("/records/"))
         record = b.current_url.split("/records/")[-1]
         self.wait("spectra image", lambda: self.image_loaded("#spectra"))
