@@ -8,6 +8,7 @@ const state = {
   progress: new Map(), // "instrument/job" -> {state, samples, elapsedMs, estimateMs, at}
   route: null,
   refreshes: 0,       // instrument view refreshes started
+  recheck: null,      // timer of the next refresh while something measures
 };
 
 // ---- small DOM helpers (text only, never HTML from the server) ----
@@ -30,7 +31,7 @@ function h(tag, attrs, ...children) {
 
 const $ = (sel, root = document) => root.querySelector(sel);
 const enc = encodeURIComponent;
-const fixed = (v, n = 2) => (typeof v === 'number' && isFinite(v) ? v.toFixed(n) : '–');
+const fixed = (v, n = 2) => (typeof v === 'number' && isFinite(v) ? (v + 0).toFixed(n).replace(/^-(0\.0*)$/, '$1') : '–');
 const when = (t) => (t ? String(t).replace('T', ' ').replace(/\.\d+/, '').replace('Z', ' UTC') : '–');
 
 function table(headers, rows, attrs) {
@@ -242,6 +243,8 @@ function progressOf(instrument, job) {
     ratio = Math.min(elapsed / p.estimateMs, 0.99);
     const left = Math.max(p.estimateMs - elapsed, 0) / 1000;
     text += left > 0.05 ? `, about ${left < 10 ? left.toFixed(1) : Math.round(left)} s left` : ', finishing';
+  } else {
+    text += ' (no estimate until a run of this size has finished once)';
   }
   return { ratio, text };
 }
@@ -344,6 +347,15 @@ async function refreshInstruments() {
     if (chosen) select.value = chosen;
   }
   box.replaceChildren(...instruments.map((inst, n) => instrumentCard(inst, lists[n])));
+  // While something measures, look again now and then: the instrument's own
+  // state may trail the job event that triggered this refresh.
+  const busy = instruments.some((i, n) => i.state === 'measuring' || (lists[n] || []).some((j) => j.state === 'measuring'));
+  if (busy && !state.recheck) {
+    state.recheck = setTimeout(() => {
+      state.recheck = null;
+      if (state.route === 'instruments') refreshInstruments().catch(report);
+    }, 1000);
+  }
 }
 
 function instrumentCard(inst, jobs) {
@@ -493,7 +505,7 @@ async function compareCard(record) {
     });
   });
   return h('div', { class: 'card' }, h('h2', null, 'Compare with standard'),
-    live.length ? null : h('p', { class: 'empty' }, 'No standards yet.'), form, result);
+    live.length ? form : h('p', { class: 'empty' }, 'No standards yet: an admin makes one from a record under Standards.'), result);
 }
 
 function comparisonResult(passed, rows, reportUrl, comparisonId, standard, version) {

@@ -111,6 +111,7 @@ class BrowserTest(unittest.TestCase):
         self.click("run button", row + " button[data-action=run]")
         done = f"{SAMPLES} of {SAMPLES}"
         self.wait("progress reaches all samples", lambda: done in self.text(row + " td.progress"))
+        self.wait("instrument idle again", lambda: self.text("[data-test=instrument-state]") == "idle")
         self.shot("instruments")
 
         self.click("measurement button", row + " button[data-action=measurement]")
