@@ -467,7 +467,8 @@ async function viewRecord(view, id) {
     h('td', null, g.geometry),
     ...[0, 1, 2].map((k) => h('td', { class: 'num' }, g.lab ? fixed(g.lab[k]) : '–')),
     h('td', { class: 'num nowrap' }, g.stdev ? g.stdev.map((s) => fixed(s, 3)).join(' / ') : '–')));
-  const images = (r.images || []).map((im) => h('a', { href: im.png, target: '_blank', 'data-test': 'image-link' }, `${im.geometry}.png`));
+  const images = (r.images || []).map((im) => h('a', { href: im.png, target: '_blank', 'data-test': 'image-link', class: 'thumb' },
+    h('img', { src: im.png, alt: `image at ${im.geometry}`, loading: 'lazy' }), h('span', null, im.geometry)));
   view.append(
     h('h1', null, `Measurement #${r.id}`),
     h('div', { class: 'meta' },
@@ -481,7 +482,7 @@ async function viewRecord(view, id) {
       h('div', { class: 'card' },
         h('h2', null, 'Spectra'),
         h('img', { id: 'spectra', class: 'plot', src: r.spectra || `/api/records/${r.id}/spectra.svg`, alt: 'Reflectance spectra' }),
-        images.length ? h('div', { class: 'images' }, 'Images: ', images) : null),
+        images.length ? h('div', null, h('h2', null, 'Images'), h('div', { class: 'images' }, images)) : null),
       h('div', null,
         h('div', { class: 'card' }, h('h2', null, 'Colour per geometry'),
           table(['Geometry', ['L*', 'num'], ['a*', 'num'], ['b*', 'num'], ['Stdev L*/a*/b*', 'num']], rows, { id: 'geometry-table' })),
