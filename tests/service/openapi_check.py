@@ -143,3 +143,14 @@ def check(doc: dict, method: str, path_template: str, status: int, body: Any, co
 
 def check_schema(doc: dict, name: str, value: Any) -> List[str]:
     return validate(doc, {"$ref": f"#/components/schemas/{name}"}, value)
+
+
+def template_of(doc: dict, path: str):
+    """The document's path template a concrete (percent-encoded) path matches, or None;
+    a parameter stands for one path segment or, before a suffix such as .png, its front."""
+    path = path.split("?", 1)[0]
+    for template in doc["paths"]:
+        pattern = re.sub(r"\\\{[^}]+\\\}", "[^/]+", re.escape(template))
+        if re.fullmatch(pattern, path):
+            return template
+    return None
