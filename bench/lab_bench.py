@@ -82,11 +82,12 @@ def main(argv=None):
 
         def delay():
             """Seconds from the driver's measured state (as a direct poll sees it) to the event."""
-            run()
+            lab.api("POST", path + "/run", expect=202)  # polled at once; the events are kept with their times
             while True:
                 if {j.name: j.state for j in direct_jobs()}[JOB] == vantorel.JobState.MEASURED:
                     seen = time.monotonic()
                     break
+            events.wait("job", job=JOB, state="measuring")
             _, _, at = events.wait("job", job=JOB, state="measured")
             lab.api("GET", path + "/measurement")
             return at - seen
