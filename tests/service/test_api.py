@@ -24,7 +24,7 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from lab_harness import BUILD, REPO, LabProcesses, free_port  # noqa: E402
-from openapi_check import check, check_schema, template_of  # noqa: E402
+from openapi_check import check, check_schema, template_of, validate  # noqa: E402
 
 DOC = json.loads((REPO / "service" / "openapi.json").read_text(encoding="utf-8"))
 TOKENS = (("adm-4b1e77c0", "admin", "Ada Admin"), ("opr-93d2aa51", "operator", "Otto Operator"),
@@ -46,6 +46,9 @@ class Events:
         self.response = self.conn.getresponse()
         self.queue: queue.Queue = queue.Queue()
         self.seen: list = []
+        # The stream's status and type, then each event's data, against the document.
+        self.problems = check(DOC, "GET", "/api/events", self.response.status, b"-",
+                              self.response.getheader("Content-Type", ""))
         if self.response.status == 200:
             threading.Thread(target=self._read, daemon=True).start()
 
@@ -59,7 +62,11 @@ class Events:
                 elif line.startswith("data:"):
                     data.append(line[5:].strip())
                 elif not line and name:
-                    self.queue.put((name, json.loads("\n".join(data)), time.monotonic()))
+                    value = json.loads("\n".join(data))
+                    schema = DOC["paths"]["/api/events"]["get"]["x-events"].get(name)
+                    found = validate(DOC, schema, value) if schema else ["unknown event"]
+                    self.problems += [f"event {name}: {p}" for p in found]
+                    self.queue.put((name, value, time.monotonic()))
                     name, data = None, []
         except (OSError, ValueError, http.client.HTTPException):
             pass
@@ -128,7 +135,7 @@ def conform(method, path, res):
 
 class DocumentTest(unittest.TestCase):
     def test_document_is_served_exactly_and_lists_its_operations(self):
-        with LabProcesses() as lab:
+        with LabProcesses(driver=False) as lab:
             res = lab.request("GET", "/api/openapi.json", token=None)
             self.assertEqual([], conform("GET", "/api/openapi.json", res))
             self.assertEqual(DOC, res.json)
@@ -170,6 +177,7 @@ class LabSessionTest(LabCase):
         self.assertIn(b"<svg", self.call("GET", detail["spectra"]).body)
         self.assertTrue(self.call("GET", detail["images"][0]["png"]).body.startswith(b"\x89PNG\r\n\x1a\n"))
         self.assertEqual("comparison", self.call("GET", f"/api/records/{cmp['comparison']}").json["kind"])
+        self.assertEqual([], events.problems)
 
     def test_instruments_log_cancel_delete(self):
         inst = self.call("GET", "/api/instruments").json["instruments"][0]
@@ -228,7 +236,9 @@ class AuthTest(LabCase):
         self.addCleanup(events.close)
         self.assertEqual(200, events.response.status)
         self.assertTrue(events.response.getheader("Content-Type").startswith("text/event-stream"))
-        self.call("DELETE", "/api/session", token=None, headers=jar)
+        self.assertEqual([], events.problems)
+        cleared = self.call("DELETE", "/api/session", token=None, headers=jar)
+        self.assertIn("vantorel_session=", cleared.headers.get("Set-Cookie", ""))
         self.call("GET", "/api/session", token=None, expect=401)
 
     def test_tokens_never_logged(self):
@@ -325,7 +335,7 @@ class StartupTest(unittest.TestCase):
                               capture_output=True, text=True, timeout=15)
         self.assertNotEqual(0, proc.returncode)
         self.assertNotIn("listening", proc.stdout)
-        self.assertIn("--token-file", proc.stdout + proc.stderr)
+        self.assertIn("token", (proc.stdout + proc.stderr).lower())
 
 
 class SharedStoreTest(LabCase):
