@@ -76,9 +76,12 @@ def main(argv=None):
             events.wait("job", job=JOB, state="measured")
             lab.api("GET", path + "/measurement")
 
+        ctl_env = dict(os.environ, VANTOREL_DB=str(lab.tmp / "ctl.db"))  # it records too, as the service does
+
         def ctl_measure():
             for cmd in (["run", JOB, "--wait"], ["measure", JOB]):
-                subprocess.run([ctl, *cmd], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                subprocess.run([ctl, *cmd], check=True, env=ctl_env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
 
         def delay():
             """Seconds from the driver's measured state (as a direct poll sees it) to the event."""
