@@ -24,7 +24,7 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from lab_harness import BUILD, REPO, LabProcesses, free_port  # noqa: E402
-from openapi_check import check, check_schema, template_of, validate  # noqa: E402
+from openapi_check import check, check_schema, resolve, template_of, validate  # noqa: E402
 
 DOC = json.loads((REPO / "service" / "openapi.json").read_text(encoding="utf-8"))
 TOKENS = (("adm-4b1e77c0", "admin", "Ada Admin"), ("opr-93d2aa51", "operator", "Otto Operator"),
@@ -141,6 +141,20 @@ class DocumentTest(unittest.TestCase):
             self.assertEqual(DOC, res.json)
         ops = [(m, p) for p, item in DOC["paths"].items() for m in item if m != "parameters"]
         self.assertGreaterEqual(len(ops), 25)
+
+    def test_references_resolve(self):
+        def refs(node):
+            if isinstance(node, dict):
+                yield from ([node["$ref"]] if "$ref" in node else [])
+                for v in node.values():
+                    yield from refs(v)
+            elif isinstance(node, list):
+                for v in node:
+                    yield from refs(v)
+
+        for ref in set(refs(DOC)):
+            with self.subTest(ref=ref):
+                self.assertIsInstance(resolve(DOC, ref), dict)
 
 
 class LabSessionTest(LabCase):
