@@ -28,7 +28,7 @@ struct Found {
 };
 
 // The schema version this build writes and reads.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 class RecordStore {
  public:
@@ -73,6 +73,26 @@ class RecordStore {
   // first, from `since` on when given.
   virtual Found<std::vector<TrendPoint>> Trend(const std::string& name,
                                                const std::optional<std::string>& since) = 0;
+
+  // Runs of jobs. StartRun adds a run (sets id and started); with
+  // `unlessMeasuring` it adds none, and returns false in `value`, when the
+  // newest run of that instrument and job is still measuring (another
+  // service noticed it first). A run started explicitly stops the newest
+  // one that still measures.
+  virtual Found<bool> StartRun(RunRecord& run, bool unlessMeasuring) = 0;
+  // Ends the newest run of the instrument and job that still measures:
+  // "measured" (with its duration) or "stopped".
+  virtual StoreStatus FinishRun(const std::string& instrument, const std::string& job,
+                                const std::string& state,
+                                std::optional<std::int64_t> durationMs) = 0;
+  virtual Found<RunRecord> LatestRun(const std::string& instrument, const std::string& job) = 0;
+  // Durations of the newest measured runs of that many samples, newest first.
+  virtual Found<std::vector<std::int64_t>> RunDurations(const std::string& instrument, int samples,
+                                                        int limit) = 0;
+  // Records `record` as the measurement of run `runId`, in one transaction,
+  // unless the run has one already: `value` is the run's record either way
+  // (record.id is set only when this call added it).
+  virtual Found<std::int64_t> RecordRun(std::int64_t runId, MeasurementRecord& record) = 0;
 };
 
 // The current UTC time as "YYYY-MM-DDTHH:MM:SSZ".

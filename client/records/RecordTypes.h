@@ -156,4 +156,19 @@ struct TrendPoint {
 
 enum class EntryKind { kNone, kMeasurement, kComparison };
 
+// One run of a job on an instrument, as the lab service saw it: started
+// (by a user of the service, or noticed while polling), then measured or
+// stopped. The first fetch of a measured run records it once; later fetches
+// return that record until the job runs again.
+struct RunRecord {
+  std::int64_t id = 0;     // given by the store
+  std::string instrument;  // the service's name for the instrument
+  std::string job;
+  int samples = 0;
+  std::string started;                     // given by the store when empty
+  std::string state = "measuring";         // "measuring", "measured", "stopped"
+  std::optional<std::int64_t> durationMs;  // from start to measured
+  std::optional<std::int64_t> record;      // the measurement recorded for this run
+};
+
 }  // namespace vantorel::records

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <utility>
 
+#include "client/RequestChecks.h"
 #include "client/export/ResultFolder.h"
 #include "client/export/StagedFolder.h"
 #include "client/vantorelctl/DriverLink.h"
-#include "client/vantorelctl/JobLimits.h"
 #include "client/vantorelctl/JobList.h"
 #include "client/vantorelctl/Polling.h"
 #include "client/vantorelctl/ProgressLine.h"
@@ -137,28 +137,6 @@ int WriteFolder(Session& session, const std::string& name, std::optional<std::in
 }
 
 }  // namespace
-
-std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text) {
-  std::array<std::uint8_t, 4> address{};
-  std::size_t position = 0;
-  for (std::size_t part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (position >= text.size() || text[position] != '.') return std::nullopt;
-      ++position;
-    }
-    unsigned value = 0;
-    std::size_t digits = 0;
-    while (position < text.size() && text[position] >= '0' && text[position] <= '9') {
-      if (++digits > 3) return std::nullopt;
-      value = value * 10 + static_cast<unsigned>(text[position] - '0');
-      ++position;
-    }
-    if (digits == 0 || value > 255) return std::nullopt;
-    address[part] = static_cast<std::uint8_t>(value);
-  }
-  if (position != text.size()) return std::nullopt;
-  return address;
-}
 
 int ConnectUsbCommand(Session& session, std::uint32_t timeoutMs) {
   HintContext context = Context(session);

@@ -55,8 +55,4 @@ int TerminateCommand(Session& session);
 // PASS/FAIL per step (see README).
 int SelfTestCommand(Session& session);
 
-// Strict dotted IPv4: four decimal numbers 0..255, no spaces, no leading
-// signs, at most three digits each.
-std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text);
-
 }  // namespace vantorel::ctl

@@ -9,11 +9,11 @@
 #include "client/quality/FileText.h"
 #include "client/quality/QcFolder.h"
 #include "client/quality/QcReport.h"
+#include "client/quality/RecordConversion.h"
 #include "client/quality/ResultFolderReader.h"
 #include "client/vantorelctl/CompareSides.h"
 #include "client/vantorelctl/DriverLink.h"
 #include "client/vantorelctl/JobList.h"
-#include "client/vantorelctl/RecordConversion.h"
 #include "client/vantorelctl/Recording.h"
 #include "client/vantorelctl/ResultHints.h"
 
@@ -115,9 +115,10 @@ int CompareCommand(Session& session, const CompareOptions& options) {
                                  : std::optional<colour::Formula>(colour::Formula::kDe2000);
     if (!formula) formula = colour::Formula::kDe2000;
   }
-  const quality::Tolerances tolerances = given                ? *given
-                                         : standard->standard ? TolerancesOf(*standard->standard)
-                                                              : quality::Tolerances{};
+  const quality::Tolerances tolerances = given ? *given
+                                         : standard->standard
+                                             ? quality::TolerancesOf(*standard->standard)
+                                             : quality::Tolerances{};
   const quality::Comparison comparison =
       quality::Compare(standard->values, batch->values, *formula, tolerances);
   if (comparison.compared == 0) {
@@ -148,7 +149,7 @@ int CompareCommand(Session& session, const CompareOptions& options) {
   Recorded recorded = reader.StoreFailure();
   std::optional<std::int64_t> comparisonId;
   if (options.record.record && !recorded.Failed()) {
-    records::ComparisonRecord record = RecordFromComparison(comparison);
+    records::ComparisonRecord record = quality::RecordFromComparison(comparison);
     record.operatorName = OperatorName(session, options.record);
     record.instrument = options.record.instrument;
     if (standard->standard) {

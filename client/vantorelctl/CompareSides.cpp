@@ -5,8 +5,8 @@
 
 #include "client/export/StagedFolder.h"
 #include "client/quality/CxfReader.h"
+#include "client/quality/RecordConversion.h"
 #include "client/quality/ResultFolderReader.h"
-#include "client/vantorelctl/RecordConversion.h"
 
 namespace vantorel::ctl {
 namespace {
@@ -108,7 +108,7 @@ struct SideReader::Impl {
       return std::nullopt;
     }
     Side side;
-    side.values = SideFromStandard(*found.value, "std:" + name);
+    side.values = quality::SideFromStandard(*found.value, "std:" + name);
     side.standard = std::move(found.value);
     return side;
   }
@@ -137,7 +137,7 @@ struct SideReader::Impl {
       return std::nullopt;
     }
     Side side;
-    side.values = SideFromRecord(*found.value, what);
+    side.values = quality::SideFromRecord(*found.value, what);
     side.record = *id;
     return side;
   }

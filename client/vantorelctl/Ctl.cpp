@@ -8,11 +8,11 @@
 
 #include "CLI/CLI.hpp"
 #include "Version.h"
+#include "client/RequestChecks.h"
 #include "client/quality/Tolerances.h"
 #include "client/vantorelctl/Commands.h"
 #include "client/vantorelctl/CompareCommand.h"
 #include "client/vantorelctl/Help.h"
-#include "client/vantorelctl/JobLimits.h"
 #include "client/vantorelctl/RecordCommands.h"
 #include "client/vantorelctl/Report.h"
 

@@ -12,14 +12,12 @@
 #include <vector>
 
 #include "client/Client.h"
+#include "client/JobStates.h"
 #include "client/vantorelctl/DriverLink.h"
 
 namespace vantorel::ctl {
 
 // Driver job states (JobAdvancedInfo::state).
-inline constexpr std::uint32_t kJobStored = 0;
-inline constexpr std::uint32_t kJobMeasuring = 1;
-inline constexpr std::uint32_t kJobMeasured = 2;
 
 struct JobList {
   Status status;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "client/records/RecordStore.h"
+#include "client/records/RecordText.h"
 #include "client/records/StoreLocation.h"
 #include "client/vantorelctl/Report.h"
 
@@ -53,10 +54,7 @@ class LabStore {
 // The operator to record: the option's value, else the logged-in user.
 std::string OperatorName(const Session& session, const RecordOptions& options);
 
-// "#12" or "12" as a record id (1 or more); nothing otherwise.
-std::optional<std::int64_t> ParseRecordId(const std::string& text);
-
-// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM" (UTC) as the store's time text.
-std::optional<std::string> ParseSince(const std::string& text);
+using records::ParseRecordId;
+using records::ParseSince;
 
 }  // namespace vantorel::ctl

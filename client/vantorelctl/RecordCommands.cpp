@@ -8,12 +8,13 @@
 #include "client/quality/ComparisonRecord.h"
 #include "client/quality/FileText.h"
 #include "client/quality/QcReport.h"
+#include "client/quality/RecordConversion.h"
+#include "client/quality/RecordJson.h"
 #include "client/quality/ReportPage.h"
 #include "client/quality/TrendFiles.h"
 #include "client/vantorelctl/Commands.h"
 #include "client/vantorelctl/CompareCommand.h"
 #include "client/vantorelctl/CompareSides.h"
-#include "client/vantorelctl/RecordConversion.h"
 
 namespace vantorel::ctl {
 namespace {
@@ -46,29 +47,6 @@ std::string DefaultTolerance(const records::StandardRecord& standard) {
     if (entry.geometry == "*") return Fixed(entry.tolerance);
   }
   return Fixed(quality::kDefaultTolerance);
-}
-
-nlohmann::json StandardJson(const records::StandardRecord& standard, bool withValues) {
-  nlohmann::json tolerances = nlohmann::json::object();
-  for (const records::GeometryTolerance& entry : standard.tolerances) {
-    tolerances[entry.geometry] = entry.tolerance;
-  }
-  nlohmann::json out = {{"name", standard.name},       {"version", standard.version},
-                        {"time", standard.time},       {"source", standard.source},
-                        {"formula", standard.formula}, {"tolerances", tolerances},
-                        {"note", standard.note},       {"geometries", standard.values.size()},
-                        {"removed", standard.removed}};
-  out["sourceRecord"] =
-      standard.sourceRecord ? nlohmann::json(*standard.sourceRecord) : nlohmann::json(nullptr);
-  if (withValues) {
-    nlohmann::json values = nlohmann::json::array();
-    for (const records::GeometryLab& value : standard.values) {
-      values.push_back(
-          {{"geometry", value.geometry}, {"lab", {value.lab[0], value.lab[1], value.lab[2]}}});
-    }
-    out["values"] = values;
-  }
-  return out;
 }
 
 // Writes `text` to `path` through a temporary file beside it, so that the
@@ -168,27 +146,14 @@ int HistoryCommand(Session& session, const HistoryOptions& options) {
   std::vector<std::vector<std::string>> rows = {
       {"ID", "TIME (UTC)", "OPERATOR", "INSTRUMENT", "JOB", "MAKE", "SAMPLES", "COMPARISONS"}};
   for (const records::HistoryEntry& entry : *found.value) {
-    nlohmann::json comparisons = nlohmann::json::array();
     std::string verdicts;
     for (const records::ComparisonVerdict& verdict : entry.comparisons) {
-      comparisons.push_back({{"id", verdict.id},
-                             {"standard", verdict.standard},
-                             {"version", verdict.version ? nlohmann::json(*verdict.version)
-                                                         : nlohmann::json(nullptr)},
-                             {"pass", verdict.passed}});
       verdicts += (verdicts.empty() ? "" : ", ") + std::string("#") + std::to_string(verdict.id) +
                   " " + verdict.standard +
                   (verdict.version ? " v" + std::to_string(*verdict.version) : "") +
                   (verdict.passed ? " pass" : " FAIL");
     }
-    list.push_back({{"id", entry.id},
-                    {"time", entry.time},
-                    {"operator", entry.operatorName},
-                    {"instrument", entry.instrument},
-                    {"job", entry.job},
-                    {"make", entry.make},
-                    {"samples", entry.samples},
-                    {"comparisons", comparisons}});
+    list.push_back(quality::HistoryJson(entry));
     rows.push_back({"#" + std::to_string(entry.id), entry.time, entry.operatorName,
                     entry.instrument, entry.job, entry.make, std::to_string(entry.samples),
                     verdicts.empty() ? "-" : verdicts});
@@ -233,8 +198,8 @@ int ShowCommand(Session& session, const std::string& text, const std::string& ou
                     "vantorelctl history lists the recorded measurements");
   }
   const records::MeasurementRecord& record = *found.value;
-  const VantorelMeasurementsFull data = AnswerFromReading(record.combined);
-  const std::optional<exporter::SampleStatistics> spread = StatisticsFromRecord(record);
+  const VantorelMeasurementsFull data = quality::AnswerFromReading(record.combined);
+  const std::optional<exporter::SampleStatistics> spread = quality::StatisticsFromRecord(record);
   if (!session.json) {
     session.out << "measurement #" << record.id << " of " << record.job << " ("
                 << (record.make.empty() ? "no make" : record.make) << "), " << record.time;
@@ -305,7 +270,7 @@ int StandardAddCommand(Session& session, const StandardAddOptions& options) {
   standard.sourceRecord = side->record;
   standard.formula = options.formula;
   standard.note = options.note;
-  standard.tolerances = ToleranceList(tolerances);
+  standard.tolerances = quality::ToleranceList(tolerances);
   for (const quality::GeometryLab& value : side->values.values) {
     standard.values.push_back({value.geometry, {value.lab.l, value.lab.a, value.lab.b}});
   }
@@ -315,7 +280,7 @@ int StandardAddCommand(Session& session, const StandardAddOptions& options) {
                     "the standard was not stored in " + store.Where() + ": " + status.message,
                     store.Hint());
   }
-  return Succeed(session, {{"standard", StandardJson(standard, false)}}, [&] {
+  return Succeed(session, {{"standard", quality::StandardJson(standard, false)}}, [&] {
     session.out << "standard " << standard.name << " stored as version " << standard.version << " ("
                 << Counted(standard.values.size(), "geometry", "geometries") << ", "
                 << colour::FormulaLabel(*colour::ParseFormula(standard.formula)) << ", tolerance "
@@ -335,7 +300,7 @@ int StandardListCommand(Session& session) {
   std::vector<std::vector<std::string>> rows = {
       {"NAME", "VERSION", "STORED (UTC)", "GEOMETRIES", "FORMULA", "TOLERANCE", "NOTE"}};
   for (const records::StandardRecord& standard : *found.value) {
-    list.push_back(StandardJson(standard, false));
+    list.push_back(quality::StandardJson(standard, false));
     rows.push_back({standard.name, std::to_string(standard.version), standard.time,
                     std::to_string(standard.values.size()), standard.formula,
                     DefaultTolerance(standard) + (standard.tolerances.size() > 1 ? " +" : ""),
@@ -368,30 +333,31 @@ int StandardShowCommand(Session& session, const std::string& text) {
   const records::StandardRecord& standard = *found.value;
   nlohmann::json history = nlohmann::json::array();
   for (const records::StandardRecord& version : *versions.value) {
-    history.push_back(StandardJson(version, false));
+    history.push_back(quality::StandardJson(version, false));
   }
-  return Succeed(session, {{"standard", StandardJson(standard, true)}, {"versions", history}}, [&] {
-    session.out << "standard  " << standard.name << ", version " << standard.version << " of "
-                << standard.time << '\n'
-                << "source    " << standard.source << '\n'
-                << "formula   " << standard.formula << ", tolerance " << DefaultTolerance(standard)
-                << '\n';
-    if (!standard.note.empty()) session.out << "note      " << standard.note << '\n';
-    const quality::Tolerances tolerances = TolerancesOf(standard);
-    std::vector<std::vector<std::string>> rows = {{"GEOMETRY", "L*", "a*", "b*", "TOL"}};
-    for (const records::GeometryLab& value : standard.values) {
-      rows.push_back({value.geometry, Fixed(value.lab[0]), Fixed(value.lab[1]), Fixed(value.lab[2]),
-                      Fixed(tolerances.For(value.geometry))});
-    }
-    PrintTable(session.out, rows);
-    if (versions.value->size() > 1) {
-      session.out << "versions ";
-      for (const records::StandardRecord& version : *versions.value) {
-        session.out << " v" << version.version << " " << version.time;
-      }
-      session.out << '\n';
-    }
-  });
+  return Succeed(
+      session, {{"standard", quality::StandardJson(standard, true)}, {"versions", history}}, [&] {
+        session.out << "standard  " << standard.name << ", version " << standard.version << " of "
+                    << standard.time << '\n'
+                    << "source    " << standard.source << '\n'
+                    << "formula   " << standard.formula << ", tolerance "
+                    << DefaultTolerance(standard) << '\n';
+        if (!standard.note.empty()) session.out << "note      " << standard.note << '\n';
+        const quality::Tolerances tolerances = quality::TolerancesOf(standard);
+        std::vector<std::vector<std::string>> rows = {{"GEOMETRY", "L*", "a*", "b*", "TOL"}};
+        for (const records::GeometryLab& value : standard.values) {
+          rows.push_back({value.geometry, Fixed(value.lab[0]), Fixed(value.lab[1]),
+                          Fixed(value.lab[2]), Fixed(tolerances.For(value.geometry))});
+        }
+        PrintTable(session.out, rows);
+        if (versions.value->size() > 1) {
+          session.out << "versions ";
+          for (const records::StandardRecord& version : *versions.value) {
+            session.out << " v" << version.version << " " << version.time;
+          }
+          session.out << '\n';
+        }
+      });
 }
 
 int StandardRemoveCommand(Session& session, const std::string& text) {
@@ -449,27 +415,15 @@ int TrendCommand(Session& session, const std::string& text, const std::string& s
       {"COMPARISON", "TIME (UTC)", "VERSION", "BATCH", "WORST", "MAX " + label, "TOL", "RESULT"}};
   int version = 0;
   for (const records::TrendPoint& point : points) {
-    nlohmann::json geometries = nlohmann::json::array();
     const records::TrendValue* worst = nullptr;
     for (const records::TrendValue& value : point.values) {
-      geometries.push_back({{"geometry", value.geometry},
-                            {"deltaE", value.deltaE ? nlohmann::json(*value.deltaE) : nullptr},
-                            {"tolerance", value.tolerance},
-                            {"status", value.status}});
       if (value.deltaE && (worst == nullptr ||
                            *value.deltaE - value.tolerance > *worst->deltaE - worst->tolerance)) {
         worst = &value;
       }
     }
     const std::string batch = point.job.empty() ? point.batchSource : point.job;
-    list.push_back(
-        {{"comparison", point.comparison},
-         {"time", point.time},
-         {"version", point.version},
-         {"batchRecord", point.batchRecord ? nlohmann::json(*point.batchRecord) : nullptr},
-         {"batch", batch},
-         {"pass", point.passed},
-         {"geometries", geometries}});
+    list.push_back(quality::TrendPointJson(point));
     if (point.version != version && version != 0) {
       rows.push_back({"--", "version " + std::to_string(point.version) + " from here", "", "", "",
                       "", "", ""});

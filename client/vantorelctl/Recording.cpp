@@ -1,8 +1,8 @@
 #include "client/vantorelctl/Recording.h"
 
+#include "client/quality/RecordConversion.h"
 #include "client/vantorelctl/JobList.h"
 #include "client/vantorelctl/ProgressLine.h"
-#include "client/vantorelctl/RecordConversion.h"
 #include "client/vantorelctl/ResultHints.h"
 #include "client/vantorelctl/SampleSpreadFetch.h"
 
@@ -48,7 +48,7 @@ int FetchJob(Session& session, DriverLink& link, const std::string& name,
 
   ProgressLine line(session.err, session.terminal);
   const SampleSink sink = [&](std::int32_t sample, const VantorelMeasurementsFull& data) {
-    out.samples.push_back(ReadingFromAnswer(data, sample, withImages));
+    out.samples.push_back(quality::ReadingFromAnswer(data, sample, withImages));
   };
   SpreadFetch fetched =
       FetchSampleSpread(link, name, line, samples == SampleReads::kKeep ? sink : SampleSink{});
@@ -88,10 +88,10 @@ Recorded RecordFetched(const Session& session, LabStore& store, const RecordOpti
                        : fetched.spread ? static_cast<int>(fetched.spread->sampleCount)
                                         : 0;
   record.combined =
-      ReadingFromAnswer(fetched.data, fetched.index ? *fetched.index : -1, options.images);
+      quality::ReadingFromAnswer(fetched.data, fetched.index ? *fetched.index : -1, options.images);
   if (fetched.index) record.combined.index = -1;
   record.samples = fetched.samples;
-  if (fetched.spread) record.spread = SpreadFromStatistics(fetched.data, *fetched.spread);
+  if (fetched.spread) record.spread = quality::SpreadFromStatistics(fetched.data, *fetched.spread);
   const records::StoreStatus status = db->AddMeasurement(record);
   if (!status.ok) {
     recorded.problem =

@@ -96,19 +96,6 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
   }
 }
 
-std::string JobStateName(std::uint32_t state) {
-  switch (state) {
-    case 0:
-      return "stored";
-    case 1:
-      return "measuring";
-    case 2:
-      return "measured";
-    default:
-      return "state " + std::to_string(state);
-  }
-}
-
 std::string AngleName(SpectrumAngle angle) {
   const char* name = AngleToGeometry(angle);
   return name != nullptr ? name : "angle " + std::to_string(static_cast<std::int32_t>(angle));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "client/Client.h"
+#include "client/JobStates.h"
 #include "nlohmann/json.hpp"
 
 namespace vantorel::ctl {
@@ -85,9 +86,6 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
 // "1 sample", "2 samples": `count` and the noun in the right number
 // (`plural` defaults to singular + "s").
 std::string Counted(std::uint64_t count, const std::string& singular, std::string plural = "");
-
-// "stored", "measuring", "measured", or "state <n>" for a driver job state.
-std::string JobStateName(std::uint32_t state);
 
 // The geometry name of a map key ("r15as45"), or "angle <n>" for a key that
 // is no listed geometry.

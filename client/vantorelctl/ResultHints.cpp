@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "client/vantorelctl/JobLimits.h"
+#include "client/RequestChecks.h"
 #include "messages/Protocol.h"
 
 namespace vantorel::ctl {

@@ -11,6 +11,7 @@
 #include "FakeDriver.h"
 #include "Version.h"
 #include "client/export/ResultFolder.h"
+#include "client/RequestChecks.h"
 #include "client/vantorelctl/Commands.h"
 #include "client/vantorelctl/Ctl.h"
 #include "nlohmann/json.hpp"
@@ -132,12 +133,12 @@ TEST(VantorelctlUsage, BadCommandLinesExitWithTwo) {
 }
 
 TEST(VantorelctlUsage, ParsesOnlyStrictDottedAddresses) {
-  EXPECT_EQ(vantorel::ctl::ParseIpv4("192.168.0.17"),
+  EXPECT_EQ(vantorel::ParseIpv4("192.168.0.17"),
             (std::array<std::uint8_t, 4>{192, 168, 0, 17}));
-  EXPECT_EQ(vantorel::ctl::ParseIpv4("0.0.0.0"), (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
+  EXPECT_EQ(vantorel::ParseIpv4("0.0.0.0"), (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
   for (const char* bad : {"", "1.2.3", "1.2.3.4.", "1.2.3.4.5", "256.1.1.1", "1..2.3", " 1.2.3.4",
                           "1.2.3.4 ", "+1.2.3.4", "0001.2.3.4", "a.b.c.d"}) {
-    EXPECT_FALSE(vantorel::ctl::ParseIpv4(bad).has_value()) << bad;
+    EXPECT_FALSE(vantorel::ParseIpv4(bad).has_value()) << bad;
   }
 }
 

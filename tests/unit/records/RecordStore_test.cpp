@@ -328,6 +328,44 @@ TEST_P(RecordStoreTest, WritersInSeveralConnectionsAtOnceAllSucceed) {
             static_cast<std::size_t>(kWriters * kEach));
 }
 
+RunRecord StdRun(int samples) {
+  RunRecord run;
+  run.instrument = "local";
+  run.job = "Std";
+  run.samples = samples;
+  return run;
+}
+
+TEST_P(RecordStoreTest, ARunIsRecordedOnceAndItsDurationsGiveEstimates) {
+  RunRecord first = StdRun(3);
+  ASSERT_TRUE(store_->StartRun(first, false).value.value_or(false));
+  // A second service noticing the same run adds none.
+  RunRecord noticed = StdRun(3);
+  EXPECT_FALSE(store_->StartRun(noticed, true).value.value_or(true));
+  ASSERT_TRUE(store_->FinishRun("local", "Std", "measured", 1200).ok);
+
+  auto other = OpenAgain();
+  ASSERT_TRUE(other) << status_.message;
+  MeasurementRecord a = Measurement("Std"), b = Measurement("Std");
+  const Found<std::int64_t> recorded = store_->RecordRun(first.id, a);
+  const Found<std::int64_t> again = other->RecordRun(first.id, b);
+  ASSERT_TRUE(recorded.value && again.value) << recorded.status.message << again.status.message;
+  EXPECT_EQ(*again.value, *recorded.value);
+  EXPECT_EQ(b.id, 0);
+  EXPECT_EQ(store_->History({}).value->size(), 1u);
+
+  RunRecord second = StdRun(3);
+  ASSERT_TRUE(store_->StartRun(second, true).value.value_or(false));
+  const Found<RunRecord> latest = other->LatestRun("local", "Std");
+  ASSERT_TRUE(latest.value);
+  EXPECT_EQ(latest.value->id, second.id);
+  EXPECT_EQ(latest.value->state, "measuring");
+  EXPECT_FALSE(latest.value->record);
+  ASSERT_TRUE(store_->FinishRun("local", "Std", "measured", 1000).ok);
+  EXPECT_EQ(*store_->RunDurations("local", 3, 10).value, (std::vector<std::int64_t>{1000, 1200}));
+  EXPECT_TRUE(store_->RunDurations("local", 4, 10).value->empty());
+}
+
 TEST_P(RecordStoreTest, ANewerSchemaIsRefusedAndLeftUnchanged) {
   store_.reset();
   {

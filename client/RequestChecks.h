@@ -1,5 +1,6 @@
-// JobLimits: what the instrument stores as a job, checked by vantorelctl
-// before it sends anything, so that a job the instrument would refuse is
+// RequestChecks: what a client checks before it sends a request. The
+// limits of what the instrument stores as a job, checked before anything is
+// sent, so that a job the instrument would refuse is
 // refused as bad input (exit 2) with the limit it breaks, and no request is
 // sent that the driver would turn into a deletion of the stored job of the
 // same name (the driver's add-job deletes first, then adds).
@@ -12,11 +13,12 @@
 // Threads: constants and pure functions.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace vantorel::ctl {
+namespace vantorel {
 
 inline constexpr std::int64_t kMaxJobSamples = 1000;
 inline constexpr std::size_t kMaxJobNameBytes = 4096;
@@ -31,7 +33,12 @@ std::optional<std::string> JobDescriptionProblem(const std::string& name, const 
 // Why `index` is no sample index at all (negative, too large), or nothing.
 std::optional<std::string> SampleIndexProblem(std::int64_t index);
 
+// A strict dotted IPv4 address ("192.168.0.17": four decimal numbers
+// 0..255, no spaces or signs, at most three digits each), as the network
+// connect sends it.
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text);
+
 // "a job name of 1 to 4096 bytes, ...": the limits in one phrase.
 std::string JobLimitsText();
 
-}  // namespace vantorel::ctl
+}  // namespace vantorel

@@ -13,7 +13,7 @@
 #include "client/records/RecordTypes.h"
 #include "messages/MeasurementRecords.h"
 
-namespace vantorel::ctl {
+namespace vantorel::quality {
 
 // One answer (a sample, index >= 0, or the combined measurement, -1) as a
 // record's reading: every listed geometry, the images' bytes only when
@@ -36,15 +36,14 @@ std::optional<exporter::SampleStatistics> StatisticsFromRecord(
     const records::MeasurementRecord& record);
 
 // The L*a*b* per geometry of a recorded measurement or of a standard.
-quality::QcSide SideFromRecord(const records::MeasurementRecord& record, const std::string& source);
-quality::QcSide SideFromStandard(const records::StandardRecord& standard,
-                                 const std::string& source);
+QcSide SideFromRecord(const records::MeasurementRecord& record, const std::string& source);
+QcSide SideFromStandard(const records::StandardRecord& standard, const std::string& source);
 
 // The tolerances a standard stores, and the other way round.
-quality::Tolerances TolerancesOf(const records::StandardRecord& standard);
-std::vector<records::GeometryTolerance> ToleranceList(const quality::Tolerances& tolerances);
+Tolerances TolerancesOf(const records::StandardRecord& standard);
+std::vector<records::GeometryTolerance> ToleranceList(const Tolerances& tolerances);
 
 // The rows, flop indices and verdict of a comparison, for the store.
-records::ComparisonRecord RecordFromComparison(const quality::Comparison& comparison);
+records::ComparisonRecord RecordFromComparison(const Comparison& comparison);
 
-}  // namespace vantorel::ctl
+}  // namespace vantorel::quality

@@ -1,8 +1,8 @@
-#include "client/vantorelctl/JobLimits.h"
+#include "client/RequestChecks.h"
 
 #include "colour/Utf8.h"
 
-namespace vantorel::ctl {
+namespace vantorel {
 
 std::optional<std::string> JobDescriptionProblem(const std::string& name, const std::string& make,
                                                  std::int64_t samples) {
@@ -43,4 +43,26 @@ std::string JobLimitsText() {
          "at most 1000 jobs";
 }
 
-}  // namespace vantorel::ctl
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text) {
+  std::array<std::uint8_t, 4> address{};
+  std::size_t position = 0;
+  for (std::size_t part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (position >= text.size() || text[position] != '.') return std::nullopt;
+      ++position;
+    }
+    unsigned value = 0;
+    std::size_t digits = 0;
+    while (position < text.size() && text[position] >= '0' && text[position] <= '9') {
+      if (++digits > 3) return std::nullopt;
+      value = value * 10 + static_cast<unsigned>(text[position] - '0');
+      ++position;
+    }
+    if (digits == 0 || value > 255) return std::nullopt;
+    address[part] = static_cast<std::uint8_t>(value);
+  }
+  if (position != text.size()) return std::nullopt;
+  return address;
+}
+
+}  // namespace vantorel

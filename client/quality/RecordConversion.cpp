@@ -1,11 +1,10 @@
-#include "client/vantorelctl/RecordConversion.h"
+#include "client/quality/RecordConversion.h"
 
 #include <cmath>
 
-#include "client/vantorelctl/Report.h"
 #include "messages/VantorelMeasurement.h"
 
-namespace vantorel::ctl {
+namespace vantorel::quality {
 
 records::SampleReading ReadingFromAnswer(const VantorelMeasurementsFull& data, int index,
                                          bool withImages) {
@@ -15,14 +14,14 @@ records::SampleReading ReadingFromAnswer(const VantorelMeasurementsFull& data, i
   for (const auto& [angle, measurement] : data.measurements) {
     if (!IsListedAngle(angle)) continue;
     records::GeometryReading& geometry = byAngle[angle];
-    geometry.geometry = AngleName(angle);
+    geometry.geometry = AngleToGeometry(angle);
     geometry.lab = records::Lab3{measurement.lab[0], measurement.lab[1], measurement.lab[2]};
     geometry.spectrum.assign(measurement.spectrum.begin(), measurement.spectrum.end());
   }
   for (const auto& [angle, image] : data.images) {
     if (!IsListedAngle(angle)) continue;
     records::GeometryReading& geometry = byAngle[angle];
-    geometry.geometry = AngleName(angle);
+    geometry.geometry = AngleToGeometry(angle);
     geometry.texture.emplace();
     std::copy(std::begin(image.texture.values), std::end(image.texture.values),
               geometry.texture->begin());
@@ -69,7 +68,7 @@ std::vector<records::GeometrySpread> SpreadFromStatistics(const VantorelMeasurem
   std::vector<records::GeometrySpread> out;
   for (const auto& [angle, spread] : stats.geometries) {
     records::GeometrySpread entry;
-    entry.geometry = AngleName(angle);
+    entry.geometry = AngleToGeometry(angle);
     const auto mean = combined.measurements.find(angle);
     for (std::size_t c = 0; c < 3; ++c) {
       if (mean != combined.measurements.end()) entry.mean[c] = mean->second.lab[c];
@@ -98,15 +97,14 @@ std::optional<exporter::SampleStatistics> StatisticsFromRecord(
 
 namespace {
 
-void AddIfFinite(quality::SideRead& read, const std::string& geometry, const records::Lab3& lab) {
-  quality::AddValue(read, {geometry, colour::Lab{lab[0], lab[1], lab[2]}});
+void AddIfFinite(SideRead& read, const std::string& geometry, const records::Lab3& lab) {
+  AddValue(read, {geometry, colour::Lab{lab[0], lab[1], lab[2]}});
 }
 
 }  // namespace
 
-quality::QcSide SideFromRecord(const records::MeasurementRecord& record,
-                               const std::string& source) {
-  quality::SideRead read;
+QcSide SideFromRecord(const records::MeasurementRecord& record, const std::string& source) {
+  SideRead read;
   read.ok = true;
   for (const records::GeometryReading& geometry : record.combined.geometries) {
     if (geometry.lab && FindGeometry(geometry.geometry)) {
@@ -118,9 +116,8 @@ quality::QcSide SideFromRecord(const records::MeasurementRecord& record,
   return read.side;
 }
 
-quality::QcSide SideFromStandard(const records::StandardRecord& standard,
-                                 const std::string& source) {
-  quality::SideRead read;
+QcSide SideFromStandard(const records::StandardRecord& standard, const std::string& source) {
+  SideRead read;
   read.ok = true;
   for (const records::GeometryLab& value : standard.values) {
     AddIfFinite(read, value.geometry, value.lab);
@@ -130,8 +127,8 @@ quality::QcSide SideFromStandard(const records::StandardRecord& standard,
   return read.side;
 }
 
-quality::Tolerances TolerancesOf(const records::StandardRecord& standard) {
-  quality::Tolerances tolerances;
+Tolerances TolerancesOf(const records::StandardRecord& standard) {
+  Tolerances tolerances;
   for (const records::GeometryTolerance& entry : standard.tolerances) {
     if (!std::isfinite(entry.tolerance) || entry.tolerance < 0) continue;
     if (entry.geometry == "*") {
@@ -143,7 +140,7 @@ quality::Tolerances TolerancesOf(const records::StandardRecord& standard) {
   return tolerances;
 }
 
-std::vector<records::GeometryTolerance> ToleranceList(const quality::Tolerances& tolerances) {
+std::vector<records::GeometryTolerance> ToleranceList(const Tolerances& tolerances) {
   std::vector<records::GeometryTolerance> list = {{"*", tolerances.fallback}};
   for (const auto& [geometry, tolerance] : tolerances.perGeometry) {
     list.push_back({geometry, tolerance});
@@ -151,7 +148,7 @@ std::vector<records::GeometryTolerance> ToleranceList(const quality::Tolerances&
   return list;
 }
 
-records::ComparisonRecord RecordFromComparison(const quality::Comparison& comparison) {
+records::ComparisonRecord RecordFromComparison(const Comparison& comparison) {
   records::ComparisonRecord record;
   record.standardSource = comparison.standard.source;
   record.batchSource = comparison.batch.source;
@@ -163,10 +160,10 @@ records::ComparisonRecord RecordFromComparison(const quality::Comparison& compar
     if (!value) return std::nullopt;
     return records::Lab3{value->l, value->a, value->b};
   };
-  for (const quality::ComparisonRow& row : comparison.rows) {
+  for (const ComparisonRow& row : comparison.rows) {
     records::ComparisonRowRecord entry;
     entry.geometry = row.geometry;
-    entry.status = quality::StatusText(row.status);
+    entry.status = StatusText(row.status);
     entry.tolerance = row.tolerance;
     entry.standardLab = lab(row.standard);
     entry.batchLab = lab(row.batch);
@@ -183,4 +180,4 @@ records::ComparisonRecord RecordFromComparison(const quality::Comparison& compar
   return record;
 }
 
-}  // namespace vantorel::ctl
+}  // namespace vantorel::quality
