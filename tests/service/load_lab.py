@@ -39,14 +39,17 @@ class Stats:
     def __init__(self):
         self.lock = threading.Lock()
         self.status = collections.Counter()  # (kind, status)
+        self.codes = collections.Counter()  # (kind, status, error code) of errors
         self.latency = collections.defaultdict(list)  # kind -> seconds
         self.errors = collections.Counter()  # kind -> connection failures
         self.runs = collections.Counter()  # job -> runs accepted
         self.measured = collections.defaultdict(list)  # job -> record ids fetched
 
-    def add(self, kind, status, seconds):
+    def add(self, kind, status, seconds, code=None):
         with self.lock:
             self.status[(kind, status)] += 1
+            if code:
+                self.codes[(kind, status, code)] += 1
             self.latency[kind].append(seconds)
 
 
@@ -77,11 +80,14 @@ class Client:
             return 0, None
         finally:
             conn.close()
-        self.stats.add(kind, status, time.monotonic() - start)
+        elapsed = time.monotonic() - start
         try:
-            return status, json.loads(raw) if raw else None
+            body = json.loads(raw) if raw else None
         except ValueError:
-            return status, None
+            body = None
+        code = body.get("error") if status >= 400 and isinstance(body, dict) else None
+        self.stats.add(kind, status, elapsed, code)
+        return status, body
 
 
 def client_loop(n, url, token, instrument, deadline, stats):
@@ -196,7 +202,8 @@ def run(args, url, token, pid):
           f"{sum(stats.errors.values())} connection failures {dict(stats.errors) or ''}")
     print("answers by status:", dict(sorted(collections.Counter(s for _, s in stats.status.elements()).items())))
     for (kind, status), count in sorted(stats.status.items()):
-        print(f"  {kind:12} {status}: {count}")
+        codes = {c: n for (k, s, c), n in stats.codes.items() if (k, s) == (kind, status)}
+        print(f"  {kind:12} {status}: {count} {codes or ''}")
     print(f"{'kind':12} {'count':>6} {'median ms':>10} {'p95 ms':>8} {'max ms':>8}")
     for kind, values in sorted(stats.latency.items()):
         print(f"{kind:12} {len(values):6} {statistics.median(values) * 1e3:10.1f} {pct(values, 95) * 1e3:8.1f} "
