@@ -8,9 +8,11 @@
 namespace vantorel::lab {
 namespace {
 
-// Pause between two connection attempts: the driver listens again within a
-// millisecond or two of its client leaving.
-constexpr std::uint32_t kRetryPauseMs = 20;
+// Pauses between two connection attempts: the driver listens again within a
+// millisecond or two of its client leaving, so the first tries come soon
+// (requests follow each other closely), later ones less often.
+constexpr std::uint32_t kFirstRetryPauseMs = 1;
+constexpr std::uint32_t kLongestRetryPauseMs = 20;
 // A progress event while a job measures, this often.
 constexpr std::uint64_t kProgressEveryMs = 1000;
 // Earlier measurements the estimate is the median of.
@@ -94,6 +96,7 @@ void Instrument::Loop() {
 
 Status Instrument::Open() {
   const std::uint64_t start = Platform::TickCountMs();
+  std::uint32_t pause = kFirstRetryPauseMs;
   for (;;) {
     const std::uint64_t elapsed = Platform::TickCountMs() - start;
     ClientOptions options = client_.Options();
@@ -107,7 +110,8 @@ Status Instrument::Open() {
         Platform::TickCountMs() - start >= settings_.connectTimeoutMs) {
       return status;
     }
-    Platform::SleepMs(kRetryPauseMs);
+    Platform::SleepMs(pause);
+    pause = std::min(pause * 2, kLongestRetryPauseMs);
   }
 }
 

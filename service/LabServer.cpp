@@ -77,7 +77,7 @@ void AddEventRoute(httplib::Server& server, LabContext& lab) {
 void AddFileRoutes(httplib::Server& server) {
   server.Get("/api/openapi.json", [](const httplib::Request&, httplib::Response& res) {
     const std::string_view document = OpenApiDocument();
-    res.set_content(document.data(), document.size(), "application/json");
+    res.set_content(document.data(), document.size(), "application/json; charset=utf-8");
   });
   server.Get(R"(/([A-Za-z0-9_.-]*))", [](const httplib::Request& req, httplib::Response& res) {
     const WebAsset* asset = FindWebAsset(req.path);
