@@ -19,7 +19,7 @@ PACKAGES=(
   wine wine32:i386 wine64 procps iproute2
   wixl msitools lintian dpkg-dev python3-pefile
   libsqlite3-dev sqlite3 libpq-dev postgresql
-  libcpp-httplib-dev libssl-dev chromium chromium-driver python3-selenium curl
+  libcpp-httplib-dev libssl-dev openssl chromium chromium-driver python3-selenium curl
 )
 
 missing=()

@@ -123,7 +123,10 @@ std::optional<ApiError> OnlyFields(const nlohmann::json& body,
     for (const char* name : known) found |= key == name;
     if (!found) {
       std::string list;
-      for (const char* name : known) list += (list.empty() ? "" : ", ") + std::string(name);
+      for (const char* name : known) {
+        if (!list.empty()) list += ", ";
+        list += name;
+      }
       return BadRequest("unknown field \"" + key + "\" (this request takes " + list + ")");
     }
   }

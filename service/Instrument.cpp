@@ -105,7 +105,7 @@ Status Instrument::Open() {
             ? 1
             : static_cast<std::uint32_t>(settings_.connectTimeoutMs - elapsed);
     client_.SetOptions(options);
-    const Status status = client_.Connect(address_.host, address_.port);
+    Status status = client_.Connect(address_.host, address_.port);
     if (status.Ok() || status.failure != Failure::CannotConnect ||
         Platform::TickCountMs() - start >= settings_.connectTimeoutMs) {
       return status;
@@ -159,8 +159,9 @@ std::optional<std::int64_t> Instrument::EstimateMs(int samples) {
         store.RunDurations(address_.name, samples, kEstimateRuns);
     if (!durations.value || durations.value->empty()) return;
     std::vector<std::int64_t>& values = *durations.value;
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    estimate = values[values.size() / 2];
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    estimate = *middle;
   });
   return estimate;
 }
@@ -266,8 +267,9 @@ void Instrument::Track(const JobsAnswer& answer) {
     }
     next[job.name] = tracked;
   }
-  for (const auto& [name, tracked] : jobs_) {
-    if (listed_ && next.find(name) == next.end()) {
+  for (const auto& [gone, tracked] : jobs_) {
+    if (listed_ && next.find(gone) == next.end()) {
+      const std::string& name = gone;  // a lambda cannot capture a binding
       if (tracked.state == kJobMeasuring) {
         Record([&](records::RecordStore& store) {
           store.FinishRun(address_.name, name, "stopped", std::nullopt);

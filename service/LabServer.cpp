@@ -144,7 +144,7 @@ void AddRoutes(httplib::Server& server, LabContext& lab) {
     if (res.body.empty()) SendError(res, ErrorForStatus(res.status));
   });
   server.set_exception_handler(
-      [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+      [](const httplib::Request&, httplib::Response& res, const std::exception_ptr&) {
         SendError(res, {500, "internal_error", "the request failed inside the service", {}});
       });
   // One line per request: method, path, status and user, never a header

@@ -157,8 +157,8 @@ int main(int argc, char** argv) {
   server->listen_after_bind();
   lab.events.Close();
   // The stopper waits for a signal; when listening ended for another
-  // reason, send it one.
-  pthread_kill(stopper.native_handle(), SIGTERM);
+  // reason, send one (blocked everywhere, it waits for the stopper's sigwait).
+  kill(getpid(), SIGTERM);
   stopper.join();
   lab.instruments.clear();
   std::cout << "vantorel-lab stopped" << std::endl;

@@ -64,7 +64,10 @@ bool TokenTable::Parse(const std::string& text, TokenTable& table, std::string& 
       error = where + "unknown role '" + role + "' (viewer, operator or admin)";
       return false;
     }
-    while (words >> word) user += (user.empty() ? "" : " ") + word;
+    while (words >> word) {
+      if (!user.empty()) user += ' ';
+      user += word;
+    }
     if (user.empty()) {
       error = where + "a token needs the name of its user after the role";
       return false;

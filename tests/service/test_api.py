@@ -350,6 +350,15 @@ class StartupTest(unittest.TestCase):
         self.assertNotIn("listening", proc.stdout)
         self.assertIn("token", (proc.stdout + proc.stderr).lower())
 
+    def test_https_with_a_secure_session_cookie(self):
+        with LabProcesses(tokens=TOKENS, tls=True, driver=False) as lab:
+            self.assertTrue(lab.base_url.startswith("https://"))
+            res = lab.request("POST", "/api/session", {"token": OPERATOR}, token=None)
+            self.assertEqual(200, res.status)
+            self.assertIn("Secure", res.headers["Set-Cookie"])
+            self.assertEqual([], conform("POST", "/api/session", res))
+            self.assertEqual("operator", lab.request("GET", "/api/session", token=OPERATOR).json["role"])
+
 
 class SharedStoreTest(LabCase):
     """Two lab servers on one database see each other's standards; the second
