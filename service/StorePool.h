@@ -1,12 +1,15 @@
 // StorePool: the record store for many threads. A store belongs to one
 // thread at a time, so each request borrows one (opening another
 // connection when all are in use) and gives it back when done; connections
-// are kept for the next request. Nothing is cached: every read goes to the
+// are kept for the next request; one that idled a while is checked before
+// it is lent again, so a database server that restarted costs no more than a
+// new connection. Nothing is cached: every read goes to the
 // database, so services sharing a database see the same records.
 //
 // Threads: Borrow may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,9 +43,13 @@ class StorePool {
   const records::StoreLocation& Location() const { return location_; }
 
  private:
+  struct Idle {
+    std::unique_ptr<records::RecordStore> store;
+    std::uint64_t since = 0;  // tick count when it was given back
+  };
   records::StoreLocation location_;
   std::mutex mutex_;
-  std::vector<std::unique_ptr<records::RecordStore>> idle_;
+  std::vector<Idle> idle_;
 };
 
 }  // namespace vantorel::lab
