@@ -12,6 +12,7 @@ import http.client
 import json
 import os
 import queue
+import re
 import socket
 import subprocess
 import sys
@@ -141,6 +142,9 @@ class DocumentTest(unittest.TestCase):
             self.assertEqual(DOC, res.json)
         ops = [(m, p) for p, item in DOC["paths"].items() for m in item if m != "parameters"]
         self.assertGreaterEqual(len(ops), 25)
+        # The document describes this release: its version is the project's.
+        project = re.search(r"project\(vantorel VERSION ([0-9.]+)", (REPO / "CMakeLists.txt").read_text())
+        self.assertEqual(project.group(1), DOC["info"]["version"])
 
     def test_references_resolve(self):
         def refs(node):
