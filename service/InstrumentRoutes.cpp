@@ -39,9 +39,8 @@ nlohmann::json JobJson(const JobAdvancedInfo& job, const std::string& make) {
           {"make", make}};
 }
 
-std::string Make(Instrument& instrument, const std::string& job) {
-  std::string problem;
-  StorePool::Lease store = instrument.Stores().Borrow(problem);
+// The make remembered for `job`; "" when none is, or without a store.
+std::string Make(const StorePool::Lease& store, const std::string& job) {
   if (!store) return "";
   const records::Found<std::string> make = store->RememberedMake(job);
   return make.value.value_or("");
@@ -93,8 +92,11 @@ void ListJobs(Instrument& instrument, httplib::Response& res) {
   ServeOn(instrument, res, [&](Instrument& on) {
     const JobsAnswer jobs = on.Jobs();
     if (!jobs.status.Ok()) return SendError(res, FromDriver(jobs.status, "the job list"));
+    std::string problem;
+    const StorePool::Lease store = on.Stores().Borrow(problem);
     nlohmann::json list = nlohmann::json::array();
-    for (const JobAdvancedInfo& job : jobs.jobs) list.push_back(JobJson(job, Make(on, job.name)));
+    for (const JobAdvancedInfo& job : jobs.jobs)
+      list.push_back(JobJson(job, Make(store, job.name)));
     SendJson(res, 200, {{"instrument", on.Address().name}, {"jobs", list}});
   });
 }

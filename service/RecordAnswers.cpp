@@ -3,14 +3,12 @@
 #include "client/export/PngPreview.h"
 #include "client/export/SvgPlot.h"
 #include "client/quality/RecordConversion.h"
+#include "client/quality/RecordJson.h"
 
 namespace vantorel::lab {
 namespace {
 
-template <typename T>
-nlohmann::json OrNull(const std::optional<T>& value) {
-  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
-}
+using quality::OrNull;
 
 nlohmann::json Triple(const std::array<std::optional<double>, 3>& values) {
   if (!values[0] && !values[1] && !values[2]) return nullptr;

@@ -1,15 +1,6 @@
 #include "client/quality/RecordJson.h"
 
 namespace vantorel::quality {
-namespace {
-
-template <typename T>
-nlohmann::json OrNull(const std::optional<T>& value) {
-  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
-}
-
-}  // namespace
-
 nlohmann::json StandardJson(const records::StandardRecord& standard, bool withValues) {
   nlohmann::json tolerances = nlohmann::json::object();
   for (const records::GeometryTolerance& entry : standard.tolerances) {
