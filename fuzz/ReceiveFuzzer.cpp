@@ -30,11 +30,12 @@
 // the 22 registrations (made again only after a terminate request deleted
 // it), one thread that runs the connect workers (for inputs that ask for it:
 // two thread switches per connect request would otherwise be most of the
-// time of an input with many), and the two receive buffers. Each input starts from the same state:
-// the connection is rewound, the instrument reconfigured, the glue made afresh, and every connect
-// worker has run and been destroyed before the input ends, so nothing an
-// input allocates outlives it (the fuzzer's leak check stays quiet, and a
-// leak it reports is one).
+// time of an input with many), and the two receive buffers. Each input
+// starts from the same state: the connection is rewound, the instrument
+// reconfigured, the glue made afresh, and every connect worker has run and
+// been destroyed before the input ends, so nothing an input allocates
+// outlives it (the fuzzer's leak check stays quiet, and a leak it reports
+// is one).
 #include <sys/mman.h>
 #include <sys/prctl.h>
 
