@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,12 +152,17 @@ bool DriverProcess::Start(const Environment& env, const std::string& executable,
   envp.push_back(nullptr);
   const bool searchPath = WineMode();
 
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     failure_ = std::string("fork: ") + std::strerror(errno);
     return false;
   }
   if (pid == 0) {
+    // A test or benchmark that dies (a crash, an exit on failure) takes its
+    // driver with it instead of leaving it on the port for the next run.
+    // Every driver is started from the thread that stops it.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(125);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in = ::open("/dev/null", O_RDONLY);
