@@ -14,8 +14,6 @@ namespace {
 constexpr char kUsbEventName[] = "VantorelDevice_Connected";
 constexpr char kNetworkEventName[] = "VantorelDevice_NetConnected";
 constexpr std::uint32_t kNoLimit = 0xFFFFFFFFu;
-// Pause while checking for the own worker after a signal that it did not give.
-constexpr std::uint32_t kStaleSignalPollMs = 5;
 
 // What the worker needs and what it leaves behind. Shared between the waiting
 // handler and the worker: a worker that outlives its time-out keeps the block
@@ -84,7 +82,7 @@ void DriverInvoker::RunConnect(const char* eventName, bool network, const std::u
       break;
     }
     if (wait != Platform::EventWait::Signalled || remaining == 0) break;
-    Platform::SleepMs(kStaleSignalPollMs);
+    Platform::SleepMs(staleSignalPollMs);
   }
 
   if (!done) {

@@ -93,6 +93,9 @@ class DriverInvoker {
   void (*exitProcess)(int code);
   // Readiness poll pause of the measurement request (tests shorten it).
   std::uint32_t readinessPollMs = 1000;
+  // Pause of a connect request that checks for its own worker after a signal
+  // the worker did not give (tests shorten it).
+  std::uint32_t staleSignalPollMs = 5;
   // How a connect request starts its worker: on a detached thread (tests may
   // run workers on a thread of their own). A replacement runs `work` exactly
   // once, on another thread or before it returns, or returns false and never

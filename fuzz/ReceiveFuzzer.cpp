@@ -369,6 +369,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   invoker.glue = &glue;
   invoker.exitProcess = &ThrowInsteadOfExit;
   invoker.readinessPollMs = 0;
+  invoker.staleSignalPollMs = 0;
   invoker.startWorker = (setup[7] & 0x01) != 0 ? &WorkerLane::Start : &RunAtOnce;
   invoker.deviceConnected = (setup[0] & 0x01) != 0;
   EnsureConnection(harness);
