@@ -45,7 +45,10 @@ def _parser() -> argparse.ArgumentParser:
     sub.add_parser("jobs", help="list the stored jobs")
     meas = sub.add_parser("measure", help="fetch the measurement of a job into a result folder")
     meas.add_argument("name")
-    meas.add_argument("--out", required=True, metavar="DIR")
+    meas.add_argument("--out", required=True, metavar="DIR",
+                      help="the result folder to write: result.json, spectra.csv, lab.csv and "
+                           "images/*.exr (vantorelctl measure --out also writes result.cxf, "
+                           "cgats/ and the pictures); an existing DIR is refused")
     meas.add_argument("--force", action="store_true",
                       help="replace a result folder written earlier by this command")
     return p
