@@ -7,9 +7,12 @@
 
 namespace Platform {
 
-// Runs `work` on a new detached thread. Nobody waits for the thread: `work`
-// must own (or share) everything it touches. False when the thread cannot be
-// started; `work` is then not run.
+// Runs `work` on a detached thread of its own: one that finished an earlier
+// item and waits for the next, else a new one; it never waits for another
+// item to finish. Nobody waits for the thread: `work` must own (or share)
+// everything it touches, and a thread keeps its thread-local values from one
+// item to the next. False when no thread can be started; `work` is then not
+// run.
 bool StartDetachedThread(std::function<void()> work);
 
 }  // namespace Platform

@@ -103,6 +103,21 @@ TEST(Thread, WorkerThatOutlivesItsWaiterStillSetsALiveEvent) {
   EXPECT_EQ(done->Wait(30000), Platform::EventWait::Signalled);
 }
 
+// A kept thread takes the next item only when it is free: an item still
+// running (here, one that waits for the next item) never holds up another.
+TEST(Thread, AnItemStillRunningDoesNotHoldUpTheNext) {
+  for (int round = 0; round < 3; ++round) {  // later rounds run on kept threads
+    auto second = Platform::Event::Create("");
+    auto done = Platform::Event::Create("");
+    ASSERT_TRUE(second && done);
+    ASSERT_TRUE(Platform::StartDetachedThread([second, done] {
+      if (second->Wait(30000) == Platform::EventWait::Signalled) done->Set();
+    }));
+    ASSERT_TRUE(Platform::StartDetachedThread([second] { second->Set(); }));
+    EXPECT_EQ(done->Wait(30000), Platform::EventWait::Signalled) << "round " << round;
+  }
+}
+
 TEST(Module, LoadsFromTheExecutableFolderAndResolvesExports) {
   EXPECT_FALSE(Platform::ExecutableDirectory().empty());
   EXPECT_EQ(Platform::FindLoadedModule("platform_test_module"), nullptr);
