@@ -12,15 +12,15 @@
 
 namespace vantorel::quality {
 
-// {"name", "version", "time", "source", "sourceRecord", "formula",
-// "tolerances": {GEOMETRY|"*": tolerance}, "note", "geometries": N,
-// "removed"}, with "values": [{"geometry", "lab": [L, a, b]}] when asked.
 // A value, or null when it is absent.
 template <typename T>
 nlohmann::json OrNull(const std::optional<T>& value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
+// {"name", "version", "time", "source", "sourceRecord", "formula",
+// "tolerances": {GEOMETRY|"*": tolerance}, "note", "geometries": N,
+// "removed"}, with "values": [{"geometry", "lab": [L, a, b]}] when asked.
 nlohmann::json StandardJson(const records::StandardRecord& standard, bool withValues);
 
 // {"id", "time", "operator", "instrument", "job", "make", "samples",
